@@ -1,0 +1,42 @@
+# Shell helpers for running the Windows programs under Wine, one prefix at a time.
+# Source this file; every function takes the prefix folder as its first argument.
+
+WINE_LOADER=/usr/lib/wine/wine64
+WINE_SERVER=/usr/lib/wine/wineserver
+export WINEDEBUG=${WINEDEBUG:--all}
+
+# A fresh prefix, with its own persistent server: each later Wine process then starts
+# in a tenth of a second instead of three.
+wine_prefix_create() {
+  local prefix=$1
+  wine_server_stop "$prefix"
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix "$WINE_SERVER" -p
+  WINEPREFIX=$prefix timeout 120 "$WINE_LOADER" wineboot --init >/dev/null 2>&1
+}
+
+wine_server_start() {
+  WINEPREFIX=$1 "$WINE_SERVER" -p
+}
+
+# Ends every Wine process of the prefix and its server; safe when none runs.
+wine_server_stop() {
+  local prefix=$1
+  [ -d "$prefix" ] || return 0
+  WINEPREFIX=$prefix "$WINE_SERVER" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix timeout 20 "$WINE_SERVER" -w >/dev/null 2>&1 || true
+}
+
+wine_run() {
+  local prefix=$1
+  shift
+  WINEPREFIX=$prefix "$WINE_LOADER" "$@"
+}
+
+# Translates a Unix path inside the prefix's drive_c into its Windows form.
+wine_path() {
+  local prefix=$1 unix=$2
+  local rel=${unix#"$prefix/drive_c/"}
+  printf 'C:\\%s' "${rel//\//\\}"
+}

@@ -1,0 +1,79 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <iostream>
+#include <string>
+
+#include "common/win_handles.h"
+#include "config/watched_program.h"
+#include "config/watched_service.h"
+
+namespace {
+
+constexpr DWORD kValueBufferUnits = MAX_PATH;
+
+// The value's type is not asked for: whatever comes back is taken as UTF-16 text, up
+// to its first NUL and never beyond what was read. A value too long for the buffer
+// fails to read, and its text is then empty.
+std::wstring ReadValueText(HKEY key, const wchar_t* name) {
+  wchar_t buffer[kValueBufferUnits] = {};
+  DWORD bytes = sizeof(buffer);
+  const LSTATUS status =
+      ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &bytes);
+  if (status != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  const std::size_t unitsRead = (bytes + 1) / sizeof(wchar_t);
+  return std::wstring(
+      buffer, ::wcsnlen(buffer, unitsRead < kValueBufferUnits ? unitsRead : kValueBufferUnits));
+}
+
+std::string ToThreadAnsi(const std::wstring& text) {
+  if (text.empty()) {
+    return std::string();
+  }
+  const int length = static_cast<int>(text.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return std::string();
+  }
+  std::string narrow(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, &narrow[0], needed, nullptr,
+                        nullptr);
+  return narrow;
+}
+
+UniqueRegistryKey OpenMachineKey(const wchar_t* path) {
+  UniqueRegistryKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+    key.Release();
+  }
+  return key;
+}
+
+}  // namespace
+
+void DiscoverWatchedService() {
+  std::wstring imagePath;
+  {
+    UniqueRegistryKey serviceKey = OpenMachineKey(kWatchedServiceKey);
+    if (!serviceKey) {
+      std::cout << "voraam RegOpen Error." << std::endl;
+    } else {
+      imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
+      g_watchedProgramPath = ToThreadAnsi(imagePath);
+    }
+    // MinGW's wprintf follows C99, where %s would take a narrow string.
+    std::wprintf(L"voraiot path : %ls\n\n", imagePath.c_str());
+    // Redirected to a file, stdout is fully buffered; the echo should not wait there
+    // for the watchdog's first line.
+    std::fflush(stdout);
+  }
+
+  UniqueRegistryKey productKey = OpenMachineKey(kProductKey);
+  if (productKey) {
+    g_configDirectory = ToThreadAnsi(ReadValueText(productKey.Get(), kConfigPathValue));
+  }
+}

@@ -1,0 +1,1 @@
+# port_lookup
