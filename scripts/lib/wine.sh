@@ -12,12 +12,14 @@ wine_prefix_create() {
   wine_server_stop "$prefix"
   rm -rf "$prefix"
   mkdir -p "$prefix"
-  WINEPREFIX=$prefix "$WINE_SERVER" -p
+  wine_server_start "$prefix"
   WINEPREFIX=$prefix timeout 120 "$WINE_LOADER" wineboot --init >/dev/null 2>&1
 }
 
+# The server outlives this call; it must not hold the caller's output open, or a
+# caller such as ctest waits for it forever.
 wine_server_start() {
-  WINEPREFIX=$1 "$WINE_SERVER" -p
+  WINEPREFIX=$1 "$WINE_SERVER" -p </dev/null >/dev/null 2>&1
 }
 
 # Ends every Wine process of the prefix and its server; safe when none runs.

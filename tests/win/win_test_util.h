@@ -1,0 +1,29 @@
+// Helpers shared by the tests that run under Wine: child processes with captured
+// output, and registry values set up and torn down by the test itself.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ProcessResult {
+  DWORD exitCode = 0;
+  std::string output;  // standard output and standard error, bytes as written
+};
+
+// Runs a command line, waits at most timeoutMs for it and captures its output.
+ProcessResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 30000);
+
+// The folder that holds the running test program (and the programs built beside it).
+std::wstring ProgramFolder();
+
+// A fresh temporary file name inside the prefix's temp folder.
+std::wstring TempFileName(const wchar_t* prefix);
+
+std::string ReadWholeFile(const std::wstring& path);
+
+// Creates the key under HKLM if needed and stores a string value of the given type.
+void SetMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& value,
+                      DWORD type = REG_SZ);
+// Deletes a key under HKLM with everything below it; a missing key is fine.
+void DeleteMachineKey(const wchar_t* key);
