@@ -1,8 +1,9 @@
 // The Win32 handle kinds that this program owns, each closed by its own call.
 #pragma once
 
-#include <tlhelp32.h>
 #include <windows.h>
+// Tool Help needs the types of windows.h declared first.
+#include <tlhelp32.h>
 
 #include "common/unique_handle.h"
 

@@ -1,0 +1,181 @@
+#include "watchdog/watchdog.h"
+
+#include <atomic>
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/lexical_cast.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "config/port_list.h"
+#include "config/watched_program.h"
+#include "config/watched_service.h"
+#include "watchdog/netstat_parser.h"
+#include "watchdog/system_platform.h"
+#include "watchdog/watchdog_platform.h"
+
+namespace {
+
+const char kListingCommand[] = "netstat -ano";
+const char kKillCommandPrefix[] = "taskkill /F /pid ";
+const char kEchoPrefix[] = "command : ";
+
+const boost::posix_time::time_duration kKillPause = boost::posix_time::microseconds(1000000);
+const boost::posix_time::time_duration kSurvivorPause = boost::posix_time::microseconds(10000000);
+const boost::posix_time::time_duration kCyclePause = boost::posix_time::microseconds(10000000);
+
+// Read by the watchdog between process entries; nothing else is ordered by it.
+std::atomic<bool> g_stopRequested{false};
+
+// The control handler and ServiceMain both reach the thread object, so it is only
+// touched under this lock. The watchdog itself never takes it.
+boost::mutex g_threadMutex;
+boost::thread g_watchdogThread;
+
+WatchdogPlatform* g_platform = nullptr;
+
+bool StopRequested() { return g_stopRequested.load(std::memory_order_relaxed); }
+
+WatchdogPlatform* CurrentPlatform() { return g_platform ? g_platform : SystemWatchdogPlatform(); }
+
+// Walks a fresh snapshot until `matches` accepts an entry; a stop request ends the walk
+// with the answer that nothing matched. The snapshot is closed before this returns.
+template <typename Match>
+bool FindProcess(WatchdogPlatform& platform, Match matches) {
+  const std::unique_ptr<ProcessSnapshot> snapshot = platform.SnapshotProcesses();
+  ProcessEntry entry;
+  if (!snapshot || !snapshot->First(entry)) {
+    return false;
+  }
+  for (;;) {
+    if (matches(entry)) {
+      return true;
+    }
+    if (!snapshot->Next(entry) || StopRequested()) {
+      return false;
+    }
+  }
+}
+
+void RunAndEcho(WatchdogPlatform& platform, const std::string& command) {
+  platform.RunCommand(command);
+  std::cout << kEchoPrefix << command << std::endl;
+}
+
+// The identifiers are pasted into a line for the command interpreter, so anything but
+// plain digits ("812\r", "1&del x") must never reach it.
+bool IsDecimalNumber(const std::string& text) {
+  if (text.empty()) {
+    return false;
+  }
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return true;
+}
+
+PidSet FindOwnersOfWatchedPorts(WatchdogPlatform& platform) {
+  PortSet ports = MakeDefaultPortSet();
+  AddConfiguredPorts(ports, g_configDirectory);
+
+  CNetstatParser parser;
+  if (platform.CaptureOutput(kListingCommand, parser.output) && parser.TrimToFirstTcp()) {
+    parser.Parse();
+  }
+  return parser.FindPortOwners(ports);
+}
+
+void KillAndWait(WatchdogPlatform& platform, const PidSet& owners) {
+  std::vector<std::string> killed;
+  for (const std::string& pid : owners) {
+    if (IsDecimalNumber(pid)) {
+      RunAndEcho(platform, kKillCommandPrefix + pid);
+      killed.push_back(pid);
+    }
+  }
+  if (killed.empty()) {
+    return;
+  }
+  platform.Pause(kKillPause);
+
+  for (const std::string& pid : killed) {
+    std::uint32_t processId = 0;
+    try {
+      processId = boost::lexical_cast<std::uint32_t>(pid);
+    } catch (const boost::bad_lexical_cast&) {
+      // Beyond 32 bits: no process can carry it.
+      continue;
+    }
+    const bool survived = FindProcess(
+        platform, [processId](const ProcessEntry& entry) { return entry.processId == processId; });
+    if (survived) {
+      platform.Pause(kSurvivorPause);
+    }
+  }
+}
+
+void RunRecoveryCycle(WatchdogPlatform& platform) {
+  KillAndWait(platform, FindOwnersOfWatchedPorts(platform));
+  RunAndEcho(platform, "\"" + g_watchedProgramPath + "\"" + kRestartSuffix);
+}
+
+void WatchdogThreadEntry() {
+  try {
+    WatchdogLoop();
+  } catch (const boost::thread_interrupted&) {
+    // The stop request: the thread ends here, quietly.
+  } catch (...) {
+    // Nothing may leave a thread's entry; the watchdog then simply ends.
+  }
+}
+
+}  // namespace
+
+bool IsProcessRunning(std::wstring name) {
+  WatchdogPlatform* platform = CurrentPlatform();
+  return platform != nullptr && FindProcess(*platform, [&name](const ProcessEntry& entry) {
+           return entry.exeFile == name;
+         });
+}
+
+void WatchdogLoop() {
+  WatchdogPlatform* platform = CurrentPlatform();
+  if (platform == nullptr) {
+    return;
+  }
+  const std::wstring imageName = kWatchedImageName;
+  while (!StopRequested()) {
+    if (!IsProcessRunning(imageName)) {
+      RunRecoveryCycle(*platform);
+    }
+    platform->Pause(kCyclePause);
+  }
+}
+
+void StartWatchdogThread() {
+  const boost::lock_guard<boost::mutex> lock(g_threadMutex);
+  if (g_watchdogThread.joinable()) {
+    if (!StopRequested()) {
+      return;
+    }
+    g_watchdogThread.join();
+  }
+  g_stopRequested.store(false, std::memory_order_relaxed);
+  g_watchdogThread = boost::thread(&WatchdogThreadEntry);
+}
+
+void RequestWatchdogStop() {
+  const boost::lock_guard<boost::mutex> lock(g_threadMutex);
+  if (g_watchdogThread.joinable()) {
+    g_stopRequested.store(true, std::memory_order_relaxed);
+    g_watchdogThread.interrupt();
+  }
+}
+
+void SetWatchdogPlatform(WatchdogPlatform* platform) { g_platform = platform; }

@@ -1,0 +1,35 @@
+// What the watchdog needs from the operating system, behind one seam, so that tests
+// can drive whole recovery cycles without processes, commands or ten-second waits.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+struct ProcessEntry {
+  std::wstring exeFile;
+  std::uint32_t processId = 0;
+};
+
+// One snapshot of the process list; destroying it closes it.
+class ProcessSnapshot {
+ public:
+  virtual ~ProcessSnapshot() = default;
+  virtual bool First(ProcessEntry& entry) = 0;
+  virtual bool Next(ProcessEntry& entry) = 0;
+};
+
+class WatchdogPlatform {
+ public:
+  virtual ~WatchdogPlatform() = default;
+
+  virtual std::unique_ptr<ProcessSnapshot> SnapshotProcesses() = 0;
+  // Appends what the command prints to output; false when it could not be started.
+  virtual bool CaptureOutput(const char* command, std::string& output) = 0;
+  // Runs a command line through the command interpreter and waits for it to end.
+  virtual void RunCommand(const std::string& command) = 0;
+  // An interruption point: a stop request ends it at once with thread_interrupted.
+  virtual void Pause(const boost::posix_time::time_duration& duration) = 0;
+};

@@ -1,0 +1,13 @@
+// The watchdog's platform on Windows, open for tests that keep the real process list
+// and commands but shorten the pauses.
+#pragma once
+
+#include "watchdog/watchdog_platform.h"
+
+class WindowsWatchdogPlatform : public WatchdogPlatform {
+ public:
+  std::unique_ptr<ProcessSnapshot> SnapshotProcesses() override;
+  bool CaptureOutput(const char* command, std::string& output) override;
+  void RunCommand(const std::string& command) override;
+  void Pause(const boost::posix_time::time_duration& duration) override;
+};
