@@ -1,0 +1,405 @@
+// Whole watchdog cycles against a scripted platform: the process list, the listing,
+// the commands and the pauses are all the test's, so a cycle takes milliseconds.
+#include "watchdog/watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/thread/thread.hpp>
+
+#include "config/watched_service.h"
+#include "watchdog/watchdog_platform.h"
+
+namespace {
+
+const std::wstring kWatched = L"voranexsv.exe";
+const char kKill[] = "taskkill /F /pid ";
+
+// "  TCP    0.0.0.0:<port>    0.0.0.0:0    LISTENING    <pid>\r\n" for each pair.
+std::string Listing(const std::vector<std::pair<std::string, std::string>>& portsAndPids) {
+  std::string text =
+      "\r\nActive Connections\r\n\r\n  Proto  Local Address  Foreign Address  State  PID\r\n";
+  for (const auto& row : portsAndPids) {
+    text += "  TCP    0.0.0.0:" + row.first + "    0.0.0.0:0    LISTENING    " + row.second + "\n";
+  }
+  return text;
+}
+
+class ScriptedPlatform : public WatchdogPlatform {
+ public:
+  // What the watchdog sees, and what the test is told.
+  std::vector<ProcessEntry> processes;
+  std::set<std::uint32_t> survivors;
+  std::string listing;
+  bool captureFails = false;
+  // The pause (counted from 0) during which a stop request arrives; -1 for none.
+  int stopAtPause = -1;
+  // The process entry (counted from 0 within a walk) before which a stop arrives.
+  int stopAtEntry = -1;
+  // Pauses from this one on really sleep, so that the test itself can stop them.
+  int sleepFromPause = -1;
+
+  std::vector<std::string> Events() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+
+  // Waits until the watchdog thread that this platform served has ended.
+  bool WaitForExit() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return exited_.wait_for(lock, std::chrono::seconds(10), [this] { return exitCount_ > 0; });
+  }
+  bool WaitForEvents(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return events_.size() >= count; });
+  }
+
+  std::unique_ptr<ProcessSnapshot> SnapshotProcesses() override {
+    WatchThread();
+    Record("snapshot");
+    return std::unique_ptr<ProcessSnapshot>(new Snapshot(*this));
+  }
+
+  bool CaptureOutput(const char* command, std::string& output) override {
+    Record(std::string("capture ") + command);
+    if (captureFails) {
+      return false;
+    }
+    output += listing;
+    return true;
+  }
+
+  void RunCommand(const std::string& command) override {
+    Record("run " + command);
+    if (command.compare(0, sizeof(kKill) - 1, kKill) != 0) {
+      return;
+    }
+    const std::string pid = command.substr(sizeof(kKill) - 1);
+    for (auto it = processes.begin(); it != processes.end(); ++it) {
+      if (std::to_string(it->processId) == pid && survivors.count(it->processId) == 0) {
+        processes.erase(it);
+        break;
+      }
+    }
+  }
+
+  void Pause(const boost::posix_time::time_duration& duration) override {
+    const int index = pauses_++;
+    Record("pause " + std::to_string(duration.total_seconds()));
+    // A watchdog that never ends must not hang the test run.
+    if (index == stopAtPause || index > 50) {
+      RequestWatchdogStop();
+    }
+    if (sleepFromPause >= 0 && index >= sleepFromPause) {
+      boost::this_thread::sleep(boost::posix_time::seconds(30));
+    }
+    boost::this_thread::interruption_point();
+  }
+
+ private:
+  class Snapshot : public ProcessSnapshot {
+   public:
+    explicit Snapshot(ScriptedPlatform& platform) : platform_(platform) {}
+    bool First(ProcessEntry& entry) override { return At(0, entry); }
+    bool Next(ProcessEntry& entry) override { return At(next_, entry); }
+
+   private:
+    bool At(std::size_t index, ProcessEntry& entry) {
+      if (static_cast<int>(index) == platform_.stopAtEntry) {
+        RequestWatchdogStop();
+      }
+      if (index >= platform_.processes.size()) {
+        return false;
+      }
+      entry = platform_.processes[index];
+      next_ = index + 1;
+      return true;
+    }
+
+    ScriptedPlatform& platform_;
+    std::size_t next_ = 0;
+  };
+
+  void Record(const std::string& event) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    changed_.notify_all();
+  }
+
+  // Signals WaitForExit when the thread that first calls this ends.
+  void WatchThread() {
+    if (watchedThread_ == boost::this_thread::get_id()) {
+      return;
+    }
+    watchedThread_ = boost::this_thread::get_id();
+    boost::this_thread::at_thread_exit([this] {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ++exitCount_;
+      exited_.notify_all();
+    });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::condition_variable exited_;
+  std::vector<std::string> events_;
+  int pauses_ = 0;
+  int exitCount_ = 0;
+  boost::thread::id watchedThread_;
+};
+
+class WatchdogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_watchedProgramPath = "C:\\voranex\\voranexsv.exe";
+    g_configDirectory.clear();
+    SetWatchdogPlatform(&platform_);
+    savedCout_ = std::cout.rdbuf(echo_.rdbuf());
+  }
+  void TearDown() override {
+    std::cout.rdbuf(savedCout_);
+    SetWatchdogPlatform(nullptr);
+  }
+
+  // Runs one watchdog until the scripted stop has ended it.
+  std::vector<std::string> RunUntilStopped() {
+    StartWatchdogThread();
+    EXPECT_TRUE(platform_.WaitForExit()) << "the watchdog did not end";
+    return platform_.Events();
+  }
+
+  std::string Restart() const { return "\"" + g_watchedProgramPath + "\" -start"; }
+
+  ScriptedPlatform platform_;
+  std::ostringstream echo_;
+  std::streambuf* savedCout_ = nullptr;
+};
+
+using Events = std::vector<std::string>;
+
+TEST_F(WatchdogTest, WatchedProcessPresentRunsNothing) {
+  platform_.processes = {{L"System", 4}, {kWatched, 812}};
+  platform_.stopAtPause = 1;
+  EXPECT_EQ(RunUntilStopped(), (Events{"snapshot", "pause 10", "snapshot", "pause 10"}));
+  EXPECT_EQ(echo_.str(), "");
+}
+
+TEST_F(WatchdogTest, OnlyTheExactImageNameCounts) {
+  for (const std::wstring name :
+       {L"VORANEXSV.EXE", L"voranexsv.exe.old", L"voranexsv.ex", L"C:\\voranex\\voranexsv.exe"}) {
+    ScriptedPlatform platform;
+    platform.processes = {{name, 812}};
+    platform.stopAtPause = 0;
+    SetWatchdogPlatform(&platform);
+    StartWatchdogThread();
+    ASSERT_TRUE(platform.WaitForExit());
+    EXPECT_EQ(platform.Events(),
+              (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+  }
+}
+
+TEST_F(WatchdogTest, RecoveryWithoutOwnersOnlyRestarts) {
+  struct Case {
+    const char* why;
+    std::string listing;
+    bool captureFails;
+  };
+  const Case cases[] = {
+      {"no listing", "", true},
+      {"no TCP row", "  UDP    0.0.0.0:4033    *:*    964\n", false},
+      {"owners of other ports only", Listing({{"80", "4"}, {"40330", "9"}}), false},
+  };
+  for (const Case& c : cases) {
+    ScriptedPlatform platform;
+    platform.listing = c.listing;
+    platform.captureFails = c.captureFails;
+    platform.stopAtPause = 0;
+    SetWatchdogPlatform(&platform);
+    StartWatchdogThread();
+    ASSERT_TRUE(platform.WaitForExit()) << c.why;
+    EXPECT_EQ(platform.Events(),
+              (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}))
+        << c.why;
+  }
+  EXPECT_EQ(echo_.str(), "command : " + Restart() + "\ncommand : " + Restart() +
+                             "\ncommand : " + Restart() + "\n");
+}
+
+TEST_F(WatchdogTest, OwnersAreKilledAndWaitedForInTextOrder) {
+  platform_.processes = {{L"a.exe", 888}, {L"b.exe", 1044}, {L"c.exe", 0}};
+  platform_.listing = Listing({{"4033", "888"}, {"4044", "1044"}, {"36039", "0"}, {"4033", "888"}});
+  platform_.stopAtPause = 1;
+  EXPECT_EQ(RunUntilStopped(),
+            (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0",
+                    "run taskkill /F /pid 1044", "run taskkill /F /pid 888", "pause 1", "snapshot",
+                    "snapshot", "snapshot", "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(echo_.str(),
+            "command : taskkill /F /pid 0\ncommand : taskkill /F /pid 1044\n"
+            "command : taskkill /F /pid 888\ncommand : " +
+                Restart() + "\n");
+}
+
+TEST_F(WatchdogTest, ASurvivorCostsOneTenSecondPause) {
+  platform_.processes = {{L"a.exe", 888}, {L"stubborn.exe", 1044}, {L"c.exe", 0}};
+  platform_.survivors = {1044};
+  platform_.listing = Listing({{"4033", "888"}, {"4044", "1044"}, {"4045", "0"}});
+  platform_.stopAtPause = 2;
+  EXPECT_EQ(RunUntilStopped(),
+            (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0",
+                    "run taskkill /F /pid 1044", "run taskkill /F /pid 888", "pause 1", "snapshot",
+                    "snapshot", "pause 10", "snapshot", "run " + Restart(), "pause 10"}));
+}
+
+TEST_F(WatchdogTest, RestartCommandQuotesThePathAsRegistered) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "\"\" -start"},
+      {"C:\\Program Files\\Voranex\\voranexsv.exe",
+       "\"C:\\Program Files\\Voranex\\voranexsv.exe\" -start"},
+      {"\"C:\\Program Files\\Voranex\\voranexsv.exe\" -service",
+       "\"\"C:\\Program Files\\Voranex\\voranexsv.exe\" -service\" -start"},
+  };
+  for (const auto& c : cases) {
+    ScriptedPlatform platform;
+    platform.stopAtPause = 0;
+    g_watchedProgramPath = c.first;
+    SetWatchdogPlatform(&platform);
+    std::ostringstream echo;
+    std::cout.rdbuf(echo.rdbuf());
+    StartWatchdogThread();
+    ASSERT_TRUE(platform.WaitForExit());
+    EXPECT_EQ(platform.Events().at(2), "run " + c.second);
+    EXPECT_EQ(echo.str(), "command : " + c.second + "\n");
+  }
+}
+
+// A stop during a pause ends the thread there: nothing after it runs.
+TEST_F(WatchdogTest, StopDuringEachPauseEndsTheThreadAtOnce) {
+  const Events full = {"snapshot",
+                       "capture netstat -ano",
+                       "run taskkill /F /pid 1044",
+                       "pause 1",
+                       "snapshot",
+                       "pause 10",
+                       "run " + Restart(),
+                       "pause 10"};
+  const std::pair<int, std::size_t> stops[] = {{0, 4}, {1, 6}, {2, 8}};
+  for (const auto& stop : stops) {
+    ScriptedPlatform platform;
+    platform.processes = {{L"stubborn.exe", 1044}};
+    platform.survivors = {1044};
+    platform.listing = Listing({{"4033", "1044"}});
+    platform.stopAtPause = stop.first;
+    SetWatchdogPlatform(&platform);
+    StartWatchdogThread();
+    ASSERT_TRUE(platform.WaitForExit());
+    EXPECT_EQ(platform.Events(),
+              Events(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(stop.second)))
+        << "stop at pause " << stop.first;
+  }
+}
+
+// The walk answers "absent" when stopped; the cycle then runs to its first pause.
+TEST_F(WatchdogTest, StopDuringTheProcessWalk) {
+  platform_.processes = {{L"System", 4}, {L"other.exe", 1044}, {kWatched, 812}};
+  platform_.stopAtEntry = 1;
+  platform_.listing = Listing({{"4033", "1044"}});
+  EXPECT_EQ(RunUntilStopped(),
+            (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 1044", "pause 1"}));
+
+  ScriptedPlatform noOwners;
+  noOwners.processes = {{L"System", 4}, {L"other.exe", 1044}, {kWatched, 812}};
+  noOwners.stopAtEntry = 2;
+  SetWatchdogPlatform(&noOwners);
+  StartWatchdogThread();
+  ASSERT_TRUE(noOwners.WaitForExit());
+  EXPECT_EQ(noOwners.Events(),
+            (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+}
+
+TEST_F(WatchdogTest, StartLeavesARunningWatchdogAlone) {
+  platform_.processes = {{kWatched, 812}};
+  platform_.sleepFromPause = 0;
+  StartWatchdogThread();
+  ASSERT_TRUE(platform_.WaitForEvents(2));
+  StartWatchdogThread();
+  StartWatchdogThread();
+  boost::this_thread::sleep(boost::posix_time::milliseconds(200));
+  EXPECT_EQ(platform_.Events(), (Events{"snapshot", "pause 10"}));
+
+  RequestWatchdogStop();
+  EXPECT_TRUE(platform_.WaitForExit());
+}
+
+TEST_F(WatchdogTest, ContinueWaitsForTheOldThreadAndChecksAtOnce) {
+  platform_.processes = {{kWatched, 812}};
+  platform_.sleepFromPause = 0;
+  StartWatchdogThread();
+  ASSERT_TRUE(platform_.WaitForEvents(2));
+  RequestWatchdogStop();
+
+  ScriptedPlatform next;
+  next.processes = platform_.processes;
+  next.sleepFromPause = 0;
+  SetWatchdogPlatform(&next);
+  const auto started = std::chrono::steady_clock::now();
+  StartWatchdogThread();
+  // Start returns only once the old thread is gone.
+  EXPECT_TRUE(platform_.WaitForExit());
+  EXPECT_EQ(platform_.Events(), (Events{"snapshot", "pause 10"}));
+  ASSERT_TRUE(next.WaitForEvents(1));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+  RequestWatchdogStop();
+  EXPECT_TRUE(next.WaitForExit());
+}
+
+TEST_F(WatchdogTest, StopBeforeAnyStartIsHarmless) {
+  RequestWatchdogStop();
+  platform_.processes = {{kWatched, 812}};
+  platform_.stopAtPause = 0;
+  EXPECT_EQ(RunUntilStopped(), (Events{"snapshot", "pause 10"}));
+}
+
+// Identifiers reach the command interpreter, so only digits are killed; digits keep
+// their text in the command and convert as numbers for the wait.
+TEST_F(WatchdogTest, OnlyDigitIdentifiersAreKilledAndWaitedFor) {
+  platform_.processes = {{L"a.exe", 44}};
+  platform_.survivors = {44};
+  platform_.listing =
+      "  TCP    0.0.0.0:4033    0.0.0.0:0    LISTENING    812\r\n"
+      "  TCP    0.0.0.0:4044    0.0.0.0:0    LISTENING    1&del\n"
+      "  TCP    0.0.0.0:4045    0.0.0.0:0    LISTENING    +5\n"
+      "  TCP    0.0.0.0:4046    0.0.0.0:0    LISTENING \n"
+      "  TCP    0.0.0.0:4523    0.0.0.0:0    LISTENING    0044\n"
+      "  TCP    0.0.0.0:4524    0.0.0.0:0    LISTENING    4294967296\n";
+  platform_.stopAtPause = 2;
+  EXPECT_EQ(RunUntilStopped(),
+            (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0044",
+                    "run taskkill /F /pid 4294967296", "pause 1", "snapshot", "pause 10",
+                    "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(echo_.str(),
+            "command : taskkill /F /pid 0044\ncommand : taskkill /F /pid 4294967296\n"
+            "command : " +
+                Restart() + "\n");
+
+  ScriptedPlatform noDigits;
+  noDigits.listing = "  TCP    0.0.0.0:4033    0.0.0.0:0    LISTENING    812\r\n";
+  noDigits.stopAtPause = 0;
+  SetWatchdogPlatform(&noDigits);
+  StartWatchdogThread();
+  ASSERT_TRUE(noDigits.WaitForExit());
+  EXPECT_EQ(noDigits.Events(),
+            (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+}
+
+}  // namespace
