@@ -171,12 +171,14 @@ class WatchdogTest : public ::testing::Test {
     SetWatchdogPlatform(nullptr);
   }
 
-  // Runs one watchdog until the scripted stop has ended it.
-  std::vector<std::string> RunUntilStopped() {
+  // Runs one watchdog on `platform` until the scripted stop has ended it.
+  static std::vector<std::string> RunUntilStopped(ScriptedPlatform& platform) {
+    SetWatchdogPlatform(&platform);
     StartWatchdogThread();
-    EXPECT_TRUE(platform_.WaitForExit()) << "the watchdog did not end";
-    return platform_.Events();
+    EXPECT_TRUE(platform.WaitForExit()) << "the watchdog did not end";
+    return platform.Events();
   }
+  std::vector<std::string> RunUntilStopped() { return RunUntilStopped(platform_); }
 
   std::string Restart() const { return "\"" + g_watchedProgramPath + "\" -start"; }
 
@@ -200,10 +202,7 @@ TEST_F(WatchdogTest, OnlyTheExactImageNameCounts) {
     ScriptedPlatform platform;
     platform.processes = {{name, 812}};
     platform.stopAtPause = 0;
-    SetWatchdogPlatform(&platform);
-    StartWatchdogThread();
-    ASSERT_TRUE(platform.WaitForExit());
-    EXPECT_EQ(platform.Events(),
+    EXPECT_EQ(RunUntilStopped(platform),
               (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
   }
 }
@@ -224,10 +223,7 @@ TEST_F(WatchdogTest, RecoveryWithoutOwnersOnlyRestarts) {
     platform.listing = c.listing;
     platform.captureFails = c.captureFails;
     platform.stopAtPause = 0;
-    SetWatchdogPlatform(&platform);
-    StartWatchdogThread();
-    ASSERT_TRUE(platform.WaitForExit()) << c.why;
-    EXPECT_EQ(platform.Events(),
+    EXPECT_EQ(RunUntilStopped(platform),
               (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}))
         << c.why;
   }
@@ -272,12 +268,9 @@ TEST_F(WatchdogTest, RestartCommandQuotesThePathAsRegistered) {
     ScriptedPlatform platform;
     platform.stopAtPause = 0;
     g_watchedProgramPath = c.first;
-    SetWatchdogPlatform(&platform);
     std::ostringstream echo;
     std::cout.rdbuf(echo.rdbuf());
-    StartWatchdogThread();
-    ASSERT_TRUE(platform.WaitForExit());
-    EXPECT_EQ(platform.Events().at(2), "run " + c.second);
+    EXPECT_EQ(RunUntilStopped(platform).at(2), "run " + c.second);
     EXPECT_EQ(echo.str(), "command : " + c.second + "\n");
   }
 }
@@ -299,10 +292,7 @@ TEST_F(WatchdogTest, StopDuringEachPauseEndsTheThreadAtOnce) {
     platform.survivors = {1044};
     platform.listing = Listing({{"4033", "1044"}});
     platform.stopAtPause = stop.first;
-    SetWatchdogPlatform(&platform);
-    StartWatchdogThread();
-    ASSERT_TRUE(platform.WaitForExit());
-    EXPECT_EQ(platform.Events(),
+    EXPECT_EQ(RunUntilStopped(platform),
               Events(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(stop.second)))
         << "stop at pause " << stop.first;
   }
@@ -319,10 +309,7 @@ TEST_F(WatchdogTest, StopDuringTheProcessWalk) {
   ScriptedPlatform noOwners;
   noOwners.processes = {{L"System", 4}, {L"other.exe", 1044}, {kWatched, 812}};
   noOwners.stopAtEntry = 2;
-  SetWatchdogPlatform(&noOwners);
-  StartWatchdogThread();
-  ASSERT_TRUE(noOwners.WaitForExit());
-  EXPECT_EQ(noOwners.Events(),
+  EXPECT_EQ(RunUntilStopped(noOwners),
             (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
 }
 
@@ -395,10 +382,7 @@ TEST_F(WatchdogTest, OnlyDigitIdentifiersAreKilledAndWaitedFor) {
   ScriptedPlatform noDigits;
   noDigits.listing = "  TCP    0.0.0.0:4033    0.0.0.0:0    LISTENING    812\r\n";
   noDigits.stopAtPause = 0;
-  SetWatchdogPlatform(&noDigits);
-  StartWatchdogThread();
-  ASSERT_TRUE(noDigits.WaitForExit());
-  EXPECT_EQ(noDigits.Events(),
+  EXPECT_EQ(RunUntilStopped(noDigits),
             (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
 }
 
