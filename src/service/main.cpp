@@ -1,0 +1,109 @@
+// voranexmg: installs, removes, starts and stops its own service, or runs as that service.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "service/command_line.h"
+#include "service/error_text.h"
+#include "service/service_record.h"
+#include "service/service_runtime.h"
+
+namespace {
+
+constexpr wchar_t kServiceName[] = L"Voranexmg";
+constexpr wchar_t kDisplayName[] = L"VORANEX QZ Management";
+
+std::string ToAnsi(const wchar_t* text) {
+  const int length = static_cast<int>(std::wcslen(text));
+  if (length == 0) {
+    return std::string();
+  }
+  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return std::string();
+  }
+  std::string narrow(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], needed, nullptr, nullptr);
+  return narrow;
+}
+
+template <std::size_t TargetSize, std::size_t SourceSize>
+void CopyText(wchar_t (&target)[TargetSize], const wchar_t (&source)[SourceSize]) {
+  static_assert(SourceSize <= TargetSize, "the text does not fit the record");
+  std::copy(source, source + SourceSize, target);
+}
+
+void WriteIdentity() {
+  CopyText(g_serviceRecord.serviceName, kServiceName);
+  CopyText(g_serviceRecord.displayName, kDisplayName);
+  CopyText(g_serviceRecord.description, kDisplayName);
+}
+
+// Failures are told in the line only: installer scripts rely on the exit code being 0.
+int ReportOperation(const char* verb, DWORD error) {
+  const std::string name = ToAnsi(g_serviceRecord.serviceName);
+  if (error == 0) {
+    std::printf("%s: [%s] Success\n", verb, name.c_str());
+  } else {
+    std::printf("%s: [%s] %s\n", verb, name.c_str(), FormatErrorText(error));
+  }
+  return 0;
+}
+
+int RunDispatcher() {
+  SERVICE_TABLE_ENTRYW table[] = {{g_serviceRecord.serviceName, ServiceMain}, {nullptr, nullptr}};
+  return ::StartServiceCtrlDispatcherW(table) ? 0 : -1;
+}
+
+int Run(int argc, wchar_t* argv[]) {
+  CServiceManager manager;
+  CServiceUtility utility;
+  WriteIdentity();
+
+  const ParsedCommandLine parsed = ParseCommandLine(argc, argv, g_serviceRecord.requestedOperation);
+  switch (parsed.outcome) {
+    case ParsedCommandLine::Outcome::kHelp:
+      for (const char* line : kHelpLines) {
+        std::printf("%s", line);
+      }
+      return -1;
+    case ParsedCommandLine::Outcome::kInvalidValue:
+      std::printf("Invalid Value: %s\n", ToAnsi(parsed.invalidArgument.c_str()).c_str());
+      return -1;
+    case ParsedCommandLine::Outcome::kRun:
+      break;
+  }
+  g_serviceRecord.requestedOperation = parsed.operation;
+
+  switch (parsed.operation) {
+    case kOperationUninstall:
+      return ReportOperation("Uninstall", UninstallService());
+    case kOperationInstall:
+      return ReportOperation("Install", InstallService());
+    case kOperationStop:
+      return ReportOperation("Stop", StopServiceAndWait());
+    case kOperationStart:
+      return ReportOperation("Start", StartServiceAndWait());
+    case kOperationConsoleStart:
+      if (::GetConsoleWindow() != nullptr) {
+        return static_cast<int>(RunServiceMain());
+      }
+      return RunDispatcher();
+    default:
+      return RunDispatcher();
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  try {
+    return Run(argc, argv);
+  } catch (...) {
+    return -1;
+  }
+}

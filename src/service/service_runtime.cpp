@@ -1,0 +1,111 @@
+#include "service/service_runtime.h"
+
+#include <boost/thread/exceptions.hpp>
+
+#include "config/watched_service.h"
+#include "service/service_record.h"
+#include "watchdog/watchdog.h"
+
+WatchdogCalls g_watchdogCalls = {&StartWatchdogThread, &RequestWatchdogStop};
+SetServiceStatusFunction g_setServiceStatus = &::SetServiceStatus;
+
+namespace {
+
+constexpr DWORD kKeepAliveIntervalMs = 500;
+constexpr DWORD kPausedKeepAliveIntervalMs = 1000;
+
+// The console run reports against a null handle on purpose, so a failed report is
+// expected there and ignored everywhere.
+void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = g_serviceRecord.serviceType;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = g_serviceRecord.controlsAccepted;
+  status.dwWin32ExitCode = win32ExitCode;
+  g_setServiceStatus(g_serviceRecord.statusHandle, &status);
+}
+
+// Reports the outcome itself; false when the thread could not be created and the
+// service has therefore been reported stopped.
+bool StartWatchdog() {
+  try {
+    g_watchdogCalls.start();
+    return true;
+  } catch (const boost::thread_resource_error&) {
+    ReportStatus(SERVICE_STOPPED, kWatchdogStartFailedExitCode);
+    return false;
+  }
+}
+
+}  // namespace
+
+DWORD RunServiceMain() {
+  CServiceManager manager;
+  CServiceUtility utility;
+  DiscoverWatchedService();
+
+  // The console window alone tells the console run from a start by the SCM.
+  const bool consoleRun = ::GetConsoleWindow() != nullptr;
+  if (!consoleRun) {
+    g_serviceRecord.statusHandle = ::RegisterServiceCtrlHandlerExW(g_serviceRecord.serviceName,
+                                                                   ServiceControlHandler, nullptr);
+    if (g_serviceRecord.statusHandle == nullptr) {
+      return 0;
+    }
+  }
+
+  ReportStatus(SERVICE_START_PENDING);
+  g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_STOP;
+  ReportStatus(GetServiceState());
+  g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
+  ReportStatus(GetServiceState());
+  if (!StartWatchdog()) {
+    return kWatchdogStartFailedExitCode;
+  }
+  ReportStatus(SERVICE_RUNNING);
+
+  for (;;) {
+    if (!consoleRun && GetServiceState() == SERVICE_STOPPED) {
+      return 0;
+    }
+    ::Sleep(GetServiceState() == SERVICE_PAUSED ? kPausedKeepAliveIntervalMs
+                                                : kKeepAliveIntervalMs);
+  }
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+  try {
+    RunServiceMain();
+  } catch (...) {
+    ReportStatus(SERVICE_STOPPED, ERROR_EXCEPTION_IN_SERVICE);
+  }
+}
+
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
+  try {
+    CServiceManager manager;
+    switch (control) {
+      case SERVICE_CONTROL_STOP:
+        ReportStatus(SERVICE_STOP_PENDING);
+        g_watchdogCalls.requestStop();
+        ReportStatus(SERVICE_STOPPED);
+        break;
+      case SERVICE_CONTROL_PAUSE:
+        ReportStatus(SERVICE_PAUSE_PENDING);
+        g_watchdogCalls.requestStop();
+        ReportStatus(SERVICE_PAUSED);
+        break;
+      case SERVICE_CONTROL_CONTINUE:
+        ReportStatus(SERVICE_CONTINUE_PENDING);
+        if (StartWatchdog()) {
+          ReportStatus(SERVICE_RUNNING);
+        }
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    ReportStatus(SERVICE_STOPPED, ERROR_EXCEPTION_IN_SERVICE);
+  }
+  return NO_ERROR;
+}
