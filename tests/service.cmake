@@ -1,1 +1,68 @@
-# service
+# service: the option parser in both builds; under Wine the error text, the SCM
+# operations, the runtime behind its probe service, the executable and the console run.
+target_sources(core_tests PRIVATE unit/command_line_test.cpp)
+if(MSVC)
+  # The help text's Korean is written as it reads, in UTF-8.
+  set_source_files_properties(unit/command_line_test.cpp PROPERTIES COMPILE_OPTIONS /utf-8)
+endif()
+if(NOT WIN32)
+  return()
+endif()
+voranex_wine_gtest(core_tests SOURCES unit/command_line_test.cpp)
+
+# The SCM tests share a prefix of their own and take turns in it: they install and
+# remove services by fixed names.
+set(VORANEX_SERVICE_PREFIX ${CMAKE_BINARY_DIR}/wine/service)
+add_test(NAME service.prefix.start
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win/service_prefix.sh ${VORANEX_SERVICE_PREFIX})
+add_test(NAME service.prefix.stop
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix stop ${VORANEX_SERVICE_PREFIX})
+set_tests_properties(service.prefix.start PROPERTIES FIXTURES_SETUP service_prefix)
+set_tests_properties(service.prefix.stop PROPERTIES FIXTURES_CLEANUP service_prefix)
+
+function(voranex_service_gtest target)
+  gtest_add_tests(TARGET ${target} SOURCES ${ARGN} TEST_LIST cases)
+  set_tests_properties(${cases} PROPERTIES
+    ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
+    FIXTURES_REQUIRED service_prefix
+    RESOURCE_LOCK service_scm)
+endfunction()
+
+set(_service_util win/service_test_util.cpp win/win_test_util.cpp)
+
+voranex_test_program(service_runtime_probe win/service_runtime_probe.cpp)
+voranex_test_program(service_stub win/service_stub.cpp)
+
+set(_service_sources
+  win/service_error_text_test.cpp win/service_install_test.cpp win/service_runtime_test.cpp)
+add_executable(service_tests ${_service_sources} ${_service_util})
+target_link_libraries(service_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+add_dependencies(service_tests service_runtime_probe)
+voranex_service_gtest(service_tests ${_service_sources})
+
+add_executable(voranexmg_exe_tests win/service_exe_test.cpp ${_service_util})
+target_link_libraries(voranexmg_exe_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+add_dependencies(voranexmg_exe_tests voranexmg voranexsv service_stub)
+voranex_service_gtest(voranexmg_exe_tests win/service_exe_test.cpp)
+set_tests_properties(VoranexmgExeTest.SlowStartThatNeverRunsEndsInWaitTimeout
+  PROPERTIES LABELS slow TIMEOUT 150)
+
+# From the shell, -1 is 255; and nothing is printed.
+add_test(NAME service.no_arguments_exit_255
+  COMMAND sh -c "out=$(\"$0\" \"$1\" 2>&1); rc=$?; echo \"exit $rc, output [$out]\"; [ $rc -eq 255 ] && [ -z \"$out\" ]"
+          ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:voranexmg>)
+set_tests_properties(service.no_arguments_exit_255 PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
+  FIXTURES_REQUIRED service_prefix)
+
+# The console run needs a console window, and so a display of its own.
+set(VORANEX_CONSOLE_PREFIX ${CMAKE_BINARY_DIR}/wine/console)
+add_test(NAME service.console_run
+  COMMAND xvfb-run -a ${CMAKE_CURRENT_SOURCE_DIR}/win/service_console_run.sh
+          ${CMAKE_BINARY_DIR}/bin ${VORANEX_CONSOLE_PREFIX})
+add_test(NAME service.console_run.stop
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix stop ${VORANEX_CONSOLE_PREFIX})
+set_tests_properties(service.console_run PROPERTIES
+  LABELS slow TIMEOUT 240 FIXTURES_REQUIRED service_console)
+set_tests_properties(service.console_run.stop PROPERTIES FIXTURES_CLEANUP service_console)
+add_dependencies(voranexmg_exe_tests svcctl port_holder netstat_standin)

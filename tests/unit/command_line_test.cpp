@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,56 @@ TEST(CommandLineTest, HelpEndsTheParseWhateverSurroundsIt) {
     const ParsedCommandLine parsed = Parse(arguments);
     SCOPED_TRACE(arguments.back());
     EXPECT_EQ(parsed.outcome, Outcome::kHelp);
+  }
+}
+
+// Hangul syllables (U+AC00 to U+D7A3) in well-formed three-byte UTF-8, with ASCII
+// between them; anything else, such as text in another code page, is refused.
+bool IsKoreanUtf8(const std::string& text) {
+  std::size_t syllables = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((lead & 0xF0) != 0xE0 || i + 2 >= text.size() ||
+        (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80 ||
+        (static_cast<unsigned char>(text[i + 2]) & 0xC0) != 0x80) {
+      return false;
+    }
+    const unsigned codePoint = ((lead & 0x0Fu) << 12) |
+                               ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                               (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+    if (codePoint < 0xAC00 || codePoint > 0xD7A3) {
+      return false;
+    }
+    ++syllables;
+    i += 3;
+  }
+  return syllables > 0;
+}
+
+TEST(CommandLineTest, HelpLinesNameTheirOptionAndDescribeItInKorean) {
+  struct Line {
+    std::string begins;
+    std::string ends;
+  };
+  const Line lines[kHelpLineCount] = {
+      {"-help, -?: ", "\n\n"}, {"-install: ", ".\n"}, {"-uninstall: ", ". \n"},
+      {"-start: ", " \n"},     {"-stop: ", " \n"},
+  };
+  for (int i = 0; i < kHelpLineCount; ++i) {
+    const std::string text = kHelpLines[i];
+    const Line& line = lines[i];
+    SCOPED_TRACE(line.begins);
+    ASSERT_GT(text.size(), line.begins.size() + line.ends.size());
+    EXPECT_EQ(text.substr(0, line.begins.size()), line.begins);
+    EXPECT_EQ(text.substr(text.size() - line.ends.size()), line.ends);
+    const std::string description =
+        text.substr(line.begins.size(), text.size() - line.begins.size() - line.ends.size());
+    EXPECT_TRUE(IsKoreanUtf8(description)) << description;
+    EXPECT_EQ(description.find('\n'), std::string::npos);
   }
 }
 

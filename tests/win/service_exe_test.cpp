@@ -1,0 +1,275 @@
+// voranexmg.exe itself, run from a folder whose name has a space, against Wine's real
+// SCM and registry: its lines, exit codes and what it leaves in the SCM.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/win_handles.h"
+#include "service/command_line.h"
+#include "service_test_util.h"
+#include "win_test_util.h"
+
+namespace {
+
+constexpr wchar_t kName[] = L"Voranexmg";
+constexpr wchar_t kWatched[] = L"voranexsv";
+constexpr wchar_t kFolder[] = L"C:\\Program Files\\Voranex QZ";
+constexpr DWORD kMinusOne = static_cast<DWORD>(-1);
+
+std::wstring InFolder(const wchar_t* file) { return std::wstring(kFolder) + L"\\" + file; }
+
+// stdout is in text mode, so every LF that printf writes reaches the file as CR LF.
+std::string TextMode(const std::string& text) {
+  std::string bytes;
+  for (const char c : text) {
+    if (c == '\n') {
+      bytes += '\r';
+    }
+    bytes += c;
+  }
+  return bytes;
+}
+
+// The failure line as the system words the code, through the narrow API; a code without
+// text (Wine has none for WAIT_TIMEOUT) is named by its number.
+std::string FailureLine(const char* verb, DWORD code) {
+  char* text = nullptr;
+  ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const std::string message =
+      text != nullptr ? text : "Unknown error " + std::to_string(code) + "\r\n";
+  ::LocalFree(text);
+  return TextMode(std::string(verb) + ": [Voranexmg] " + message + "\n");
+}
+
+std::string HelpText() {
+  std::string text;
+  for (const char* line : kHelpLines) {
+    text += line;
+  }
+  return TextMode(text);
+}
+
+ProcessResult Voranexmg(const std::wstring& arguments, DWORD timeoutMs = 60000) {
+  return RunCaptured(L"\"" + InFolder(L"voranexmg.exe") + L"\" " + arguments, timeoutMs);
+}
+
+std::vector<DWORD> ProcessIds(const wchar_t* image) {
+  std::vector<DWORD> ids;
+  const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = snapshot && ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (std::wstring(entry.szExeFile) == image) {
+      ids.push_back(entry.th32ProcessID);
+    }
+  }
+  return ids;
+}
+
+// The one process with that image within the time, or 0.
+DWORD WaitForProcess(const wchar_t* image, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited <= timeoutMs; waited += 200) {
+    const std::vector<DWORD> ids = ProcessIds(image);
+    if (ids.size() == 1) {
+      return ids[0];
+    }
+    ::Sleep(200);
+  }
+  return 0;
+}
+
+bool WaitForExit(DWORD processId, DWORD timeoutMs) {
+  const UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return !process || ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void Kill(DWORD processId) {
+  const UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+  if (process) {
+    ::TerminateProcess(process.Get(), 1);
+  }
+  WaitForExit(processId, 5000);
+}
+
+void KillAll(const wchar_t* image) {
+  for (const DWORD id : ProcessIds(image)) {
+    Kill(id);
+  }
+}
+
+class VoranexmgExeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::CreateDirectoryW(kFolder, nullptr);
+    for (const wchar_t* file : {L"voranexmg.exe", L"voranexsv.exe"}) {
+      ASSERT_TRUE(
+          ::CopyFileW((ProgramFolder() + L"\\" + file).c_str(), InFolder(file).c_str(), FALSE));
+    }
+  }
+  void SetUp() override { CleanUp(); }
+  void TearDown() override { CleanUp(); }
+
+  static void CleanUp() {
+    RemoveService(kName);
+    RemoveService(kWatched);
+    KillAll(L"voranexsv.exe");
+  }
+};
+
+TEST_F(VoranexmgExeTest, OptionsChooseOneOperationOrNone) {
+  struct Case {
+    const wchar_t* arguments;
+    std::string output;
+    DWORD exitCode;
+    DWORD stateAfter;
+  };
+  const std::string installed = TextMode("Install: [Voranexmg] Success\n");
+  const Case cases[] = {
+      // Outside the SCM the dispatcher fails, silently.
+      {L"", "", kMinusOne, 0},
+      // Without a console window the console run is not possible either.
+      {L"-consoleStart", "", kMinusOne, 0},
+      {L"-", TextMode("Invalid Value: -\n"), kMinusOne, 0},
+      {L"install", TextMode("Invalid Value: install\n"), kMinusOne, 0},
+      {L"-install -x", TextMode("Invalid Value: -x\n"), kMinusOne, 0},
+      {L"-install -?", HelpText(), kMinusOne, 0},
+      {L"-? -x", HelpText(), kMinusOne, 0},
+      {L"/INSTALL", installed, 0, SERVICE_STOPPED},
+      {L"-install -start", installed, 0, SERVICE_STOPPED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "arguments: " << c.arguments);
+    RemoveService(kName);
+    const ProcessResult run = Voranexmg(c.arguments);
+    EXPECT_EQ(run.output, c.output);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_EQ(QueryState(kName), c.stateAfter);
+  }
+}
+
+TEST_F(VoranexmgExeTest, InstallRegistersAQuotedPathAndASecondInstallFails) {
+  const ProcessResult first = Voranexmg(L"-install");
+  EXPECT_EQ(first.output, TextMode("Install: [Voranexmg] Success\n"));
+  EXPECT_EQ(first.exitCode, 0u);
+
+  const std::wstring quotedPath = L"\"" + InFolder(L"voranexmg.exe") + L"\"";
+  const std::pair<const wchar_t*, std::wstring> texts[] = {
+      {L"ImagePath", quotedPath},
+      {L"DisplayName", L"VORANEX QZ Management"},
+      {L"Description", L"VORANEX QZ Management"},
+      {L"ObjectName", L"LocalSystem"},
+  };
+  for (const auto& [value, expected] : texts) {
+    EXPECT_EQ(ServiceValueText(kName, value), expected) << value;
+  }
+  const std::pair<const wchar_t*, DWORD> numbers[] = {
+      {L"Start", SERVICE_AUTO_START},
+      {L"Type", SERVICE_WIN32_OWN_PROCESS},
+      {L"ErrorControl", SERVICE_ERROR_NORMAL},
+  };
+  for (const auto& [value, expected] : numbers) {
+    EXPECT_EQ(ServiceValueNumber(kName, value), expected) << value;
+  }
+
+  const ProcessResult second = Voranexmg(L"-install");
+  EXPECT_EQ(second.output, FailureLine("Install", ERROR_SERVICE_EXISTS));
+  // The system's own CR LF, then the line's LF: CR CR LF CR LF once stdout has added its CRs.
+  EXPECT_EQ(second.output.substr(second.output.size() - 5), "\r\r\n\r\n");
+  EXPECT_EQ(second.exitCode, 0u);
+  EXPECT_EQ(ServiceValueText(kName, L"ImagePath"), quotedPath);
+}
+
+// The SCM keeps the restart actions in the binary value FailureActions: a reset period,
+// two unused offsets, the action count, a fourth offset, then {type, delay} per action.
+TEST_F(VoranexmgExeTest, RegistryHoldsThreeRestartActions) {
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kName;
+  DWORD words[11] = {};
+  DWORD bytes = sizeof(words);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"FailureActions", RRF_RT_REG_BINARY, nullptr,
+                     words, &bytes) != ERROR_SUCCESS) {
+    GTEST_SKIP() << "this SCM keeps no failure actions (Wine accepts them and stores nothing); "
+                    "InstallServiceTest checks what install hands over";
+  }
+  ASSERT_EQ(bytes, sizeof(words));
+  EXPECT_EQ(words[0], 24u * 60 * 60);
+  EXPECT_EQ(words[3], 3u);
+  const DWORD delays[] = {5000, 15000, 60000};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(words[5 + 2 * i], static_cast<DWORD>(SC_ACTION_RESTART));
+    EXPECT_EQ(words[6 + 2 * i], delays[i]);
+  }
+}
+
+TEST_F(VoranexmgExeTest, OperationsOnAServiceThatIsNotInstalledSaySo) {
+  const std::pair<const wchar_t*, const char*> cases[] = {
+      {L"-start", "Start"}, {L"-stop", "Stop"}, {L"-uninstall", "Uninstall"}};
+  for (const auto& [option, verb] : cases) {
+    SCOPED_TRACE(verb);
+    const ProcessResult run = Voranexmg(option);
+    EXPECT_EQ(run.output, FailureLine(verb, ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(run.exitCode, 0u);
+  }
+}
+
+// The watchdog runs in the service; while paused it leaves a dead watched program alone.
+TEST_F(VoranexmgExeTest, StartPauseContinueAndStopWithTheWatchedProgram) {
+  // Registered as its installer would: unquoted, although the path has a space.
+  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+
+  const ProcessResult start = Voranexmg(L"-start");
+  EXPECT_EQ(start.output, TextMode("Start: [Voranexmg] Success\n"));
+  EXPECT_EQ(QueryState(kName), static_cast<DWORD>(SERVICE_RUNNING));
+  // The watchdog's first look comes at once and finds the watched program missing.
+  const DWORD first = WaitForProcess(L"voranexsv.exe", 15000);
+  ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+
+  ASSERT_TRUE(SendControl(kName, SERVICE_CONTROL_PAUSE));
+  ASSERT_TRUE(WaitForState(kName, SERVICE_PAUSED, 10000));
+  Kill(first);
+  // Longer than one watchdog cycle of ten seconds.
+  ::Sleep(12000);
+  EXPECT_TRUE(ProcessIds(L"voranexsv.exe").empty()) << "restarted while paused";
+
+  ASSERT_TRUE(SendControl(kName, SERVICE_CONTROL_CONTINUE));
+  EXPECT_TRUE(WaitForState(kName, SERVICE_RUNNING, 10000));
+  const DWORD second = WaitForProcess(L"voranexsv.exe", 15000);
+  EXPECT_NE(second, 0u) << "not restarted after continue";
+  EXPECT_NE(second, first);
+
+  const ProcessResult stop = Voranexmg(L"-stop");
+  EXPECT_EQ(stop.output, TextMode("Stop: [Voranexmg] Success\n"));
+  EXPECT_EQ(QueryState(kName), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+  ASSERT_EQ(Voranexmg(L"-start").output, TextMode("Start: [Voranexmg] Success\n"));
+  const DWORD servicePid = ServiceProcessId(kName);
+  ASSERT_NE(servicePid, 0u);
+
+  const ProcessResult run = Voranexmg(L"-uninstall");
+  EXPECT_EQ(run.output, TextMode("Uninstall: [Voranexmg] Success\n"));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(QueryState(kName), 0u) << "still installed";
+  EXPECT_TRUE(WaitForExit(servicePid, 10000)) << "the service's process still runs";
+}
+
+// Slow: the start waits its full 29 polls of a second each.
+TEST_F(VoranexmgExeTest, SlowStartThatNeverRunsEndsInWaitTimeout) {
+  ASSERT_TRUE(CreateTestService(kName, L"\"" + ProgramFolder() + L"\\service_stub.exe\""));
+  const ULONGLONG began = ::GetTickCount64();
+  const ProcessResult run = Voranexmg(L"-start", 90000);
+  const ULONGLONG elapsed = ::GetTickCount64() - began;
+  EXPECT_EQ(run.output, FailureLine("Start", WAIT_TIMEOUT));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_GE(elapsed, 29000u);
+  EXPECT_LT(elapsed, 60000u);
+}
+
+}  // namespace
