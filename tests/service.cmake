@@ -25,7 +25,8 @@ function(voranex_service_gtest target)
   set_tests_properties(${cases} PROPERTIES
     ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
     FIXTURES_REQUIRED service_prefix
-    RESOURCE_LOCK service_scm)
+    RESOURCE_LOCK service_scm
+    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endfunction()
 
 set(_service_util win/service_test_util.cpp win/win_test_util.cpp)
@@ -65,4 +66,5 @@ add_test(NAME service.console_run.stop
 set_tests_properties(service.console_run PROPERTIES
   LABELS slow TIMEOUT 240 FIXTURES_REQUIRED service_console)
 set_tests_properties(service.console_run.stop PROPERTIES FIXTURES_CLEANUP service_console)
+# ctest builds nothing; the console run's programs come with the test programs.
 add_dependencies(voranexmg_exe_tests svcctl port_holder netstat_standin)

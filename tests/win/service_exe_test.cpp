@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/win_handles.h"
 #include "service/command_line.h"
 #include "service_test_util.h"
 #include "win_test_util.h"
@@ -56,20 +55,6 @@ ProcessResult Voranexmg(const std::wstring& arguments, DWORD timeoutMs = 60000) 
   return RunCaptured(L"\"" + InFolder(L"voranexmg.exe") + L"\" " + arguments, timeoutMs);
 }
 
-std::vector<DWORD> ProcessIds(const wchar_t* image) {
-  std::vector<DWORD> ids;
-  const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = snapshot && ::Process32FirstW(snapshot.Get(), &entry); more;
-       more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (std::wstring(entry.szExeFile) == image) {
-      ids.push_back(entry.th32ProcessID);
-    }
-  }
-  return ids;
-}
-
 // The one process with that image within the time, or 0.
 DWORD WaitForProcess(const wchar_t* image, DWORD timeoutMs) {
   for (DWORD waited = 0; waited <= timeoutMs; waited += 200) {
@@ -82,19 +67,6 @@ DWORD WaitForProcess(const wchar_t* image, DWORD timeoutMs) {
   return 0;
 }
 
-bool WaitForExit(DWORD processId, DWORD timeoutMs) {
-  const UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return !process || ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
-}
-
-void Kill(DWORD processId) {
-  const UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
-  if (process) {
-    ::TerminateProcess(process.Get(), 1);
-  }
-  WaitForExit(processId, 5000);
-}
-
 void KillAll(const wchar_t* image) {
   for (const DWORD id : ProcessIds(image)) {
     Kill(id);
@@ -104,6 +76,8 @@ void KillAll(const wchar_t* image) {
 class VoranexmgExeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // A service left running by an earlier run would keep the copy from replacing it.
+    CleanUp();
     ::CreateDirectoryW(kFolder, nullptr);
     for (const wchar_t* file : {L"voranexmg.exe", L"voranexsv.exe"}) {
       ASSERT_TRUE(

@@ -72,11 +72,7 @@ void RemoveService(const wchar_t* name) {
   if (state != SERVICE_STOPPED) {
     SendControl(name, SERVICE_CONTROL_STOP);
     if (!WaitForState(name, SERVICE_STOPPED, 10000)) {
-      const DWORD pid = ServiceProcessId(name);
-      UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-      if (process) {
-        ::TerminateProcess(process.Get(), 1);
-      }
+      Kill(ServiceProcessId(name));
       WaitForState(name, SERVICE_STOPPED, 10000);
     }
   }
@@ -96,6 +92,33 @@ bool CreateTestService(const wchar_t* name, const std::wstring& commandLine) {
                              commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)
           : nullptr);
   return static_cast<bool>(service);
+}
+
+std::vector<DWORD> ProcessIds(const wchar_t* image) {
+  std::vector<DWORD> ids;
+  const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = snapshot && ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (std::wstring(entry.szExeFile) == image) {
+      ids.push_back(entry.th32ProcessID);
+    }
+  }
+  return ids;
+}
+
+bool WaitForExit(DWORD processId, DWORD timeoutMs) {
+  const UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return !process || ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void Kill(DWORD processId) {
+  const UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+  if (process) {
+    ::TerminateProcess(process.Get(), 1);
+  }
+  WaitForExit(processId, 5000);
 }
 
 std::wstring ServiceValueText(const wchar_t* name, const wchar_t* value) {

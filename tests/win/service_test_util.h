@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 bool QueryStatus(const wchar_t* name, SERVICE_STATUS_PROCESS& status);
 // The state as the SCM holds it, or 0 when the service is not installed.
@@ -18,6 +19,13 @@ void RemoveService(const wchar_t* name);
 bool CreateTestService(const wchar_t* name, const std::wstring& commandLine);
 bool SendControl(const wchar_t* name, DWORD control);
 bool StartTestService(const wchar_t* name);
+
+// The identifiers of the processes with exactly this image name.
+std::vector<DWORD> ProcessIds(const wchar_t* image);
+// True once the process has ended, or when there is no such process.
+bool WaitForExit(DWORD processId, DWORD timeoutMs);
+// Ends the process and waits a little for it to be gone.
+void Kill(DWORD processId);
 
 // Values of the service's key under HKLM\SYSTEM\CurrentControlSet\Services.
 std::wstring ServiceValueText(const wchar_t* name, const wchar_t* value);
