@@ -2,8 +2,7 @@
 // report and every watchdog call to the log file named by its second argument. The first
 // argument steers the watchdog start:
 //   normal          the real watchdog, on a system where the watched program always runs
-//   thread-fails    the first start cannot create the thread
-//   continue-fails  the first start works, every later one cannot create the thread
+//   thread-fails    the start cannot create the thread
 //   direct          ServiceMain is called without the dispatcher, as no service can be
 #include <windows.h>
 
@@ -22,7 +21,6 @@
 namespace {
 
 std::FILE* g_log = nullptr;
-int g_starts = 0;
 
 void Log(const char* format, unsigned long a = 0, unsigned long b = 0, unsigned long c = 0) {
   std::fprintf(g_log, format, a, b, c);
@@ -58,14 +56,11 @@ class AlwaysRunningPlatform : public WatchdogPlatform {
 };
 
 AlwaysRunningPlatform g_platform;
-bool g_laterStartsFail = false;
-bool g_firstStartFails = false;
+bool g_startFails = false;
 
 void LoggedStart() {
-  ++g_starts;
-  const bool fails = g_starts == 1 ? g_firstStartFails : g_laterStartsFail;
-  Log(fails ? "watchdog start fails\n" : "watchdog start\n");
-  if (fails) {
+  Log(g_startFails ? "watchdog start fails\n" : "watchdog start\n");
+  if (g_startFails) {
     throw boost::thread_resource_error();
   }
   StartWatchdogThread();
@@ -88,8 +83,7 @@ int wmain(int argc, wchar_t* argv[]) {
   g_setServiceStatus = &LoggedReport;
   g_watchdogCalls = {&LoggedStart, &LoggedStopRequest};
   const std::wstring mode = argv[1];
-  g_firstStartFails = mode == L"thread-fails";
-  g_laterStartsFail = mode == L"continue-fails";
+  g_startFails = mode == L"thread-fails";
   if (mode == L"direct") {
     ServiceMain(0, nullptr);
     Log("returned\n");

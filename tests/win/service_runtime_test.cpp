@@ -199,39 +199,17 @@ TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
 }
 
 TEST_F(ProbeServiceTest, WatchdogThatCannotStartEndsTheServiceWithAnExitCode) {
-  struct Case {
-    const wchar_t* mode;
-    bool pauseAndContinue;
-    std::vector<std::string> expected;
+  ASSERT_TRUE(InstallProbe(L"thread-fails"));
+  ASSERT_TRUE(StartTestService(kProbe));
+  EXPECT_TRUE(WaitForState(kProbe, SERVICE_STOPPED, 10000));
+  SERVICE_STATUS_PROCESS status{};
+  ASSERT_TRUE(QueryStatus(kProbe, status));
+  EXPECT_EQ(status.dwWin32ExitCode, kWatchdogStartFailedExitCode);
+  const std::vector<std::string> expected = {
+      "report 2 0 0",         "report 0 1 0",   "report 0 3 0",
+      "watchdog start fails", "report 1 3 164", "dispatcher returned 1",
   };
-  const Case cases[] = {
-      {L"thread-fails",
-       false,
-       {"report 2 0 0", "report 0 1 0", "report 0 3 0", "watchdog start fails", "report 1 3 164",
-        "dispatcher returned 1"}},
-      {L"continue-fails",
-       true,
-       {"report 2 0 0", "report 0 1 0", "report 0 3 0", "watchdog start", "report 4 3 0",
-        "report 6 3 0", "watchdog stop request", "report 7 3 0", "report 5 3 0",
-        "watchdog start fails", "report 1 3 164", "dispatcher returned 1"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.mode);
-    RemoveService(kProbe);
-    ASSERT_TRUE(InstallProbe(c.mode));
-    ASSERT_TRUE(StartTestService(kProbe));
-    if (c.pauseAndContinue) {
-      ASSERT_TRUE(WaitForState(kProbe, SERVICE_RUNNING, 10000));
-      ASSERT_TRUE(SendControl(kProbe, SERVICE_CONTROL_PAUSE));
-      ASSERT_TRUE(WaitForState(kProbe, SERVICE_PAUSED, 10000));
-      SendControl(kProbe, SERVICE_CONTROL_CONTINUE);
-    }
-    EXPECT_TRUE(WaitForState(kProbe, SERVICE_STOPPED, 10000));
-    SERVICE_STATUS_PROCESS status{};
-    ASSERT_TRUE(QueryStatus(kProbe, status));
-    EXPECT_EQ(status.dwWin32ExitCode, kWatchdogStartFailedExitCode);
-    EXPECT_EQ(FinalLog(), c.expected);
-  }
+  EXPECT_EQ(FinalLog(), expected);
 }
 
 // Outside the SCM the handler cannot be registered: ServiceMain gives up before any
