@@ -1,1 +1,7 @@
-# port_lookup
+# The port set and the netstat port-owner lookup.
+target_sources(voranex_core PRIVATE config/port_list.cpp watchdog/netstat_parser.cpp)
+
+if(VORANEX_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(RapidJSON INTERFACE
+    -fsanitize-ignorelist=${CMAKE_CURRENT_SOURCE_DIR}/config/rapidjson.ignorelist)
+endif()

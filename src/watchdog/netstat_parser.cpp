@@ -1,0 +1,91 @@
+#include "watchdog/netstat_parser.h"
+
+#include <cstddef>
+#include <exception>
+
+#include <boost/make_shared.hpp>
+#include <boost/tokenizer.hpp>
+
+namespace {
+
+constexpr std::size_t kNone = std::string::npos;
+
+// The text after the colon at `colon` up to the next space, and the text before it back
+// to the previous space. With no colon the port starts at the line's first byte and
+// the address reaches back from the line's end.
+void CutPair(const std::string& line, std::size_t colon, std::string& address, std::string& port) {
+  const std::size_t portBegin = colon == kNone ? 0 : colon + 1;
+  const std::size_t portEnd = line.find(' ', portBegin);
+  port.assign(line, portBegin, portEnd == kNone ? kNone : portEnd - portBegin);
+
+  const std::size_t addressEnd = colon == kNone ? line.size() : colon;
+  const std::size_t space = addressEnd == 0 ? kNone : line.rfind(' ', addressEnd - 1);
+  const std::size_t addressBegin = space == kNone ? 0 : space + 1;
+  address.assign(line, addressBegin, addressEnd - addressBegin);
+}
+
+}  // namespace
+
+bool CNetstatPort::ParseLine(std::string line) {
+  try {
+    const std::size_t lastSpace = line.rfind(' ');
+    pid.assign(line, lastSpace == kNone ? 0 : lastSpace + 1, kNone);
+
+    CutPair(line, line.rfind(':'), foreignAddress, foreignPort);
+
+    const std::size_t firstColon = line.find(':');
+    CutPair(line, firstColon, localAddress, localPort);
+    // An IPv6 address holds colons of its own, so a bracketed local column is cut after
+    // its "]:" instead; otherwise "[::]:4033" would be filed under ":]:4033".
+    if (firstColon != kNone && !localAddress.empty() && localAddress[0] == '[') {
+      const std::size_t columnBegin = firstColon - localAddress.size();
+      const std::size_t columnEnd = line.find(' ', columnBegin);
+      const std::size_t close = line.find(']', columnBegin);
+      if (close != kNone && close < columnEnd && close + 1 < line.size() &&
+          line[close + 1] == ':') {
+        localAddress.assign(line, columnBegin, close + 1 - columnBegin);
+        const std::size_t portEnd = line.find(' ', close + 2);
+        localPort.assign(line, close + 2, portEnd == kNone ? kNone : portEnd - (close + 2));
+      }
+    }
+
+    isTcp = line.find("TCP") != kNone;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool CNetstatParser::TrimToFirstTcp() {
+  const std::size_t first = output.find("TCP");
+  if (first == kNone) {
+    return false;
+  }
+  output.erase(0, first);
+  return true;
+}
+
+void CNetstatParser::Parse() {
+  const boost::char_separator<char> newline("\n");
+  const boost::tokenizer<boost::char_separator<char>> lines(output, newline);
+  for (const std::string& line : lines) {
+    const boost::shared_ptr<CNetstatPort> row = boost::make_shared<CNetstatPort>();
+    if (row->ParseLine(line)) {
+      portRows[row->localPort].push_back(row);
+    }
+  }
+}
+
+PidSet CNetstatParser::FindPortOwners(PortSet ports) const {
+  PidSet owners;
+  for (const std::string& port : ports) {
+    const auto found = portRows.find(port);
+    if (found == portRows.end()) {
+      continue;
+    }
+    for (const boost::shared_ptr<CNetstatPort>& row : found->second) {
+      owners.insert(row->pid);
+    }
+  }
+  return owners;
+}
