@@ -1,7 +1,11 @@
 #include "watchdog/netstat_parser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include <boost/make_shared.hpp>
 #include <boost/tokenizer.hpp>
@@ -23,6 +27,27 @@ void CutPair(const std::string& line, std::size_t colon, std::string& address, s
   const std::size_t addressBegin = space == kNone ? 0 : space + 1;
   address.assign(line, addressBegin, addressEnd - addressBegin);
 }
+
+// Splits at "\n" and drops empty lines, exactly as boost::char_separator<char>("\n")
+// does, but looks for each line's end with one search instead of testing every byte
+// against a delimiter set: on a listing of 100,000 rows that test was most of the
+// parse time.
+class LineSeparator {
+ public:
+  void reset() {}
+
+  template <typename Iterator, typename Token>
+  bool operator()(Iterator& next, Iterator end, Token& line) const {
+    next = std::find_if(next, end, [](char c) { return c != '\n'; });
+    if (next == end) {
+      return false;
+    }
+    const Iterator begin = next;
+    next = std::find(next, end, '\n');
+    line.assign(begin, next);
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -66,13 +91,22 @@ bool CNetstatParser::TrimToFirstTcp() {
 }
 
 void CNetstatParser::Parse() {
-  const boost::char_separator<char> newline("\n");
-  const boost::tokenizer<boost::char_separator<char>> lines(output, newline);
+  // Most rows share their local port with an earlier row. Finding that row's list by
+  // hash spares a walk down the map, which on a large listing misses the cache at
+  // nearly every level. The views point at the map's own keys, which never move.
+  std::unordered_map<std::string_view, RowList*> listOfPort;
+  const boost::tokenizer<LineSeparator> lines(output, LineSeparator());
   for (const std::string& line : lines) {
-    const boost::shared_ptr<CNetstatPort> row = boost::make_shared<CNetstatPort>();
-    if (row->ParseLine(line)) {
-      portRows[row->localPort].push_back(row);
+    boost::shared_ptr<CNetstatPort> row = boost::make_shared<CNetstatPort>();
+    if (!row->ParseLine(line)) {
+      continue;
     }
+    auto list = listOfPort.find(row->localPort);
+    if (list == listOfPort.end()) {
+      auto& filed = *portRows.try_emplace(row->localPort).first;
+      list = listOfPort.emplace(filed.first, &filed.second).first;
+    }
+    list->second->push_back(std::move(row));
   }
 }
 

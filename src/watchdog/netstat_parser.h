@@ -31,8 +31,10 @@ using PidSet = std::set<std::string>;
 // The listing of one recovery cycle and its rows, filed by local port.
 class CNetstatParser {
  public:
+  using RowList = std::list<boost::shared_ptr<CNetstatPort>>;
+
   std::string output;
-  std::map<std::string, std::list<boost::shared_ptr<CNetstatPort>>> portRows;
+  std::map<std::string, RowList> portRows;
 
   // Drops the banner and column titles; false when the listing has no TCP row at all.
   bool TrimToFirstTcp();
