@@ -41,7 +41,6 @@ mkdir -p "$product" "$drive/voranex" "$drive/standin"
 cp "$bin/voranexmg.exe" "$bin/svcctl.exe" "$bin/port_holder.exe" "$drive/voranex/"
 cp "$bin/voranexsv.exe" "$product/"
 cp "$bin/netstat-standin/netstat.exe" "$drive/standin/"
-printf '{"listening_ports": "8085,8443", "ssl_port": 8443}' >"$product/server.conf"
 
 # Our netstat goes first on the system path; a new server reads it. A fresh prefix also
 # comes up with two services.exe, each keeping its own list of services, and the
@@ -62,13 +61,21 @@ w 'C:\voranex\svcctl.exe' start voranexsv
 w 'C:\voranex\svcctl.exe' wait voranexsv RUNNING 20
 old_pid=$(svcctl pid voranexsv)
 
-rm -f "$drive/holder.pid"
-w_background 'C:\voranex\port_holder.exe' 8085 'C:\holder.pid' &
-holder_job=$!
-within 20 test -s "$drive/holder.pid" || fail "the port holder did not start"
+# The stray process takes the first of these ports that is free on this machine (other
+# tests may hold one), and server.conf names it.
+holder_ready() { test -s "$drive/holder.pid" || ! kill -0 "$holder_job" 2>/dev/null; }
+for port in 8085 18085 28085 38085; do
+  rm -f "$drive/holder.pid"
+  w_background 'C:\voranex\port_holder.exe' "$port" 'C:\holder.pid' 2>/dev/null &
+  holder_job=$!
+  within 20 holder_ready
+  [ -s "$drive/holder.pid" ] && break
+done
+[ -s "$drive/holder.pid" ] || fail "the port holder did not start"
 holder_pid=$(cat "$drive/holder.pid")
-printf '\r\nActive Connections\r\n\r\n  Proto  Local Address          Foreign Address        State           PID\r\n  TCP    0.0.0.0:8085           0.0.0.0:0              LISTENING       %s\r\n' \
-  "$holder_pid" >"$drive/standin/listing.txt"
+printf '{"listening_ports": "%s,8443", "ssl_port": 8443}' "$port" >"$product/server.conf"
+printf '\r\nActive Connections\r\n\r\n  Proto  Local Address          Foreign Address        State           PID\r\n  TCP    0.0.0.0:%s           0.0.0.0:0              LISTENING       %s\r\n' \
+  "$port" "$holder_pid" >"$drive/standin/listing.txt"
 
 out=$drive/console.txt
 rm -f "$out"
