@@ -14,7 +14,7 @@ voranex_wine_gtest(core_tests SOURCES unit/command_line_test.cpp)
 # remove services by fixed names.
 set(VORANEX_SERVICE_PREFIX ${CMAKE_BINARY_DIR}/wine/service)
 add_test(NAME service.prefix.start
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win/service_prefix.sh ${VORANEX_SERVICE_PREFIX})
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix start ${VORANEX_SERVICE_PREFIX})
 add_test(NAME service.prefix.stop
   COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix stop ${VORANEX_SERVICE_PREFIX})
 set_tests_properties(service.prefix.start PROPERTIES FIXTURES_SETUP service_prefix)

@@ -42,9 +42,7 @@ cp "$bin/voranexmg.exe" "$bin/svcctl.exe" "$bin/port_holder.exe" "$drive/voranex
 cp "$bin/voranexsv.exe" "$product/"
 cp "$bin/netstat-standin/netstat.exe" "$drive/standin/"
 
-# Our netstat goes first on the system path; a new server reads it. A fresh prefix also
-# comes up with two services.exe, each keeping its own list of services, and the
-# restart leaves one.
+# Our netstat goes first on the system path; a new server reads it.
 env_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 path=$(w reg query "$env_key" /v PATH | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p')
 w reg add "$env_key" /v PATH /t REG_EXPAND_SZ /d "C:\\standin;$path" /f >/dev/null
