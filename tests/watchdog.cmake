@@ -7,4 +7,28 @@ if(WIN32)
 else()
   target_link_libraries(watchdog_tests PRIVATE voranex_core GTest::gtest GTest::gtest_main)
   voranex_host_gtest(watchdog_tests)
+  return()
 endif()
+
+# Test-only Windows programs start at wmain, as MSVC allows without further options.
+function(voranex_test_program target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE voranex_win)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+  endif()
+endfunction()
+
+voranex_test_program(svcctl tools/svcctl.cpp)
+
+# The stand-ins for the watched program, for a stray port holder and for netstat.
+voranex_test_program(voranexsv standins/voranexsv.cpp)
+voranex_test_program(port_holder standins/port_holder.cpp)
+target_link_libraries(voranexsv PRIVATE ws2_32)
+target_link_libraries(port_holder PRIVATE ws2_32)
+# In a folder of its own, so that it takes over "netstat" only where a test puts that
+# folder on the search path.
+voranex_test_program(netstat_standin standins/netstat_standin.cpp)
+set_target_properties(netstat_standin PROPERTIES
+  OUTPUT_NAME netstat
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/netstat-standin)

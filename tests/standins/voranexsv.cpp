@@ -1,0 +1,94 @@
+// Stands in for the watched program in the tests. Started by the SCM it runs as the
+// service voranexsv and holds a TCP and a UDP port (4033, or the one given with
+// "-port N" in its ImagePath) until it is stopped or killed; run with "-start" it asks
+// the SCM to start the voranexsv service and returns, as the real program does.
+// First: winsock2.h has to come before windows.h, which may bring the older winsock.h.
+#include "socket_handle.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "common/win_handles.h"
+#include "config/watched_program.h"
+
+namespace {
+
+constexpr unsigned short kDefaultPort = 4033;
+
+unsigned short g_port = kDefaultPort;
+SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+HANDLE g_stopEvent = nullptr;
+
+void Report(DWORD state, DWORD exitCode = NO_ERROR) {
+  SERVICE_STATUS status = {};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  status.dwWin32ExitCode = exitCode;
+  ::SetServiceStatus(g_statusHandle, &status);
+}
+
+DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
+  if (control == SERVICE_CONTROL_STOP) {
+    Report(SERVICE_STOP_PENDING);
+    ::SetEvent(g_stopEvent);
+  }
+  return NO_ERROR;
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+  g_statusHandle = ::RegisterServiceCtrlHandlerExW(kWatchedServiceName, Handler, nullptr);
+  if (g_statusHandle == nullptr) {
+    return;
+  }
+  UniqueKernelHandle stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!stopEvent) {
+    Report(SERVICE_STOPPED, ::GetLastError());
+    return;
+  }
+  g_stopEvent = stopEvent.Get();
+  HeldPort held;
+  // A port that another process holds does not keep the stand-in from running: the
+  // tests look at the service and its process, not at its sockets.
+  HoldPort(g_port, held);
+  Report(SERVICE_RUNNING);
+  ::WaitForSingleObject(stopEvent.Get(), INFINITE);
+  held = HeldPort();
+  Report(SERVICE_STOPPED);
+}
+
+DWORD StartOwnService() {
+  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    return ::GetLastError();
+  }
+  UniqueServiceHandle service(::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_START));
+  if (!service) {
+    return ::GetLastError();
+  }
+  if (!::StartServiceW(service.Get(), 0, nullptr)) {
+    return ::GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::wcscmp(argv[i], L"-start") == 0) {
+      return static_cast<int>(StartOwnService());
+    }
+    if (std::wcscmp(argv[i], L"-port") == 0 && i + 1 < argc && ParsePort(argv[i + 1], g_port)) {
+      ++i;
+    }
+  }
+  wchar_t name[] = L"voranexsv";
+  const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+  if (!::StartServiceCtrlDispatcherW(table)) {
+    const DWORD error = ::GetLastError();
+    std::fwprintf(stderr, L"voranexsv: runs only as a service (%lu)\n", error);
+    return static_cast<int>(error);
+  }
+  return 0;
+}
