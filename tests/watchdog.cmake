@@ -32,3 +32,11 @@ voranex_test_program(netstat_standin standins/netstat_standin.cpp)
 set_target_properties(netstat_standin PROPERTIES
   OUTPUT_NAME netstat
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/netstat-standin)
+
+# Two hundred recovery cycles with real snapshots and commands; minutes under Wine.
+add_executable(watchdog_soak_tests win/watchdog_soak_test.cpp win/win_test_util.cpp)
+target_link_libraries(watchdog_soak_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+add_dependencies(watchdog_soak_tests netstat_standin voranexsv)
+voranex_wine_gtest(watchdog_soak_tests SOURCES win/watchdog_soak_test.cpp LABELS slow)
+set_tests_properties(WatchdogSoak.TwoHundredRecoveryCyclesLeaveTheHandleCountFlat
+  PROPERTIES TIMEOUT 1800)
