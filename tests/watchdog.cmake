@@ -40,3 +40,27 @@ add_dependencies(watchdog_soak_tests netstat_standin voranexsv)
 voranex_wine_gtest(watchdog_soak_tests SOURCES win/watchdog_soak_test.cpp LABELS slow)
 set_tests_properties(WatchdogSoak.TwoHundredRecoveryCyclesLeaveTheHandleCountFlat
   PROPERTIES TIMEOUT 1800)
+
+# The recovery scenario and its measurements run in a prefix of their own: they install
+# the watched service, which no other test may see.
+add_library(recovery_scenario_support STATIC
+  e2e/recovery_scenario_support.cpp win/win_test_util.cpp)
+target_include_directories(recovery_scenario_support PUBLIC e2e win standins)
+target_link_libraries(recovery_scenario_support PUBLIC voranex_win GTest::gtest ws2_32)
+voranex_test_program(recovery_scenario_host e2e/recovery_scenario_host.cpp)
+set(_scenario_programs recovery_scenario_host voranexsv port_holder netstat_standin)
+
+add_executable(recovery_scenario_tests e2e/recovery_scenario_test.cpp)
+target_link_libraries(recovery_scenario_tests PRIVATE recovery_scenario_support GTest::gtest_main)
+add_dependencies(recovery_scenario_tests ${_scenario_programs})
+set(_scenario_prefix ${CMAKE_BINARY_DIR}/wine/recovery-scenario)
+add_test(NAME RecoveryScenario.KilledServiceIsRestartedAfterItsPortIsFreed
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario-prefix run ${_scenario_prefix} 480
+    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:recovery_scenario_tests>)
+# Should ctest itself end the run, the cleanup still ends the prefix's processes.
+add_test(NAME recovery_scenario.prefix.stop
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario-prefix stop ${_scenario_prefix})
+set_tests_properties(RecoveryScenario.KilledServiceIsRestartedAfterItsPortIsFreed PROPERTIES
+  LABELS slow TIMEOUT 720 FIXTURES_REQUIRED recovery_scenario_prefix)
+set_tests_properties(recovery_scenario.prefix.stop PROPERTIES
+  LABELS slow FIXTURES_CLEANUP recovery_scenario_prefix)
