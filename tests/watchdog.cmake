@@ -64,3 +64,14 @@ set_tests_properties(RecoveryScenario.KilledServiceIsRestartedAfterItsPortIsFree
   LABELS slow TIMEOUT 720 FIXTURES_REQUIRED recovery_scenario_prefix)
 set_tests_properties(recovery_scenario.prefix.stop PROPERTIES
   LABELS slow FIXTURES_CLEANUP recovery_scenario_prefix)
+
+add_executable(recovery_measurement e2e/recovery_measurement.cpp)
+target_link_libraries(recovery_measurement PRIVATE recovery_scenario_support GTest::gtest_main)
+add_dependencies(recovery_measurement ${_scenario_programs})
+add_custom_target(recovery_measurements
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario-prefix run
+    ${CMAKE_BINARY_DIR}/wine/recovery-measurement 900
+    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:recovery_measurement>
+  DEPENDS recovery_measurement
+  USES_TERMINAL
+  COMMENT "Measuring the watchdog under Wine in a prefix of its own")
