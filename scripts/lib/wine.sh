@@ -32,7 +32,7 @@ wine_server_start() {
 wine_server_stop() {
   local prefix=$1
   [ -d "$prefix" ] || return 0
-  WINEPREFIX=$prefix "$WINE_SERVER" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix timeout 20 "$WINE_SERVER" -k >/dev/null 2>&1 || true
   WINEPREFIX=$prefix timeout 20 "$WINE_SERVER" -w >/dev/null 2>&1 || true
 }
 
