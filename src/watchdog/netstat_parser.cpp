@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <memory_resource>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -93,8 +94,11 @@ bool CNetstatParser::TrimToFirstTcp() {
 void CNetstatParser::Parse() {
   // Most rows share their local port with an earlier row. Finding that row's list by
   // hash spares a walk down the map, which on a large listing misses the cache at
-  // nearly every level. The views point at the map's own keys, which never move.
-  std::unordered_map<std::string_view, RowList*> listOfPort;
+  // nearly every level. The views point at the map's own keys, which never move. The
+  // index lives in an arena of its own, so that its nodes do not scatter between the
+  // rows on the heap.
+  std::pmr::monotonic_buffer_resource arena;
+  std::pmr::unordered_map<std::string_view, RowList*> listOfPort(&arena);
   const boost::tokenizer<LineSeparator> lines(output, LineSeparator());
   for (const std::string& line : lines) {
     boost::shared_ptr<CNetstatPort> row = boost::make_shared<CNetstatPort>();
