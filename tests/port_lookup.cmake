@@ -11,5 +11,8 @@ else()
 
   add_executable(port_list_file_tests win/port_list_file_test.cpp)
   target_link_libraries(port_list_file_tests PRIVATE voranex_core GTest::gtest GTest::gtest_main)
+  # The locked-file case probes with fopen, as the reader opens.
+  target_compile_definitions(port_list_file_tests PRIVATE
+    $<$<CXX_COMPILER_ID:MSVC>:_CRT_SECURE_NO_WARNINGS>)
   voranex_wine_gtest(port_list_file_tests SOURCES win/port_list_file_test.cpp)
 endif()
