@@ -44,7 +44,7 @@ set_tests_properties(WatchdogSoak.TwoHundredRecoveryCyclesLeaveTheHandleCountFla
 # The recovery scenario and its measurements run in a prefix of their own: they install
 # the watched service, which no other test may see.
 add_library(recovery_scenario_support STATIC
-  e2e/recovery_scenario_support.cpp win/win_test_util.cpp)
+  e2e/recovery_scenario_support.cpp win/service_test_util.cpp win/win_test_util.cpp)
 target_include_directories(recovery_scenario_support PUBLIC e2e win standins)
 target_link_libraries(recovery_scenario_support PUBLIC voranex_win GTest::gtest ws2_32)
 voranex_test_program(recovery_scenario_host e2e/recovery_scenario_host.cpp)

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/narrow_text.h"
 #include "common/win_handles.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
@@ -29,22 +30,6 @@ std::wstring ReadValueText(HKEY key, const wchar_t* name) {
       buffer, ::wcsnlen(buffer, unitsRead < kValueBufferUnits ? unitsRead : kValueBufferUnits));
 }
 
-std::string ToThreadAnsi(const std::wstring& text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  const int length = static_cast<int>(text.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) {
-    return std::string();
-  }
-  std::string narrow(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, &narrow[0], needed, nullptr,
-                        nullptr);
-  return narrow;
-}
-
 UniqueRegistryKey OpenMachineKey(const wchar_t* path) {
   UniqueRegistryKey key;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
@@ -63,7 +48,7 @@ void DiscoverWatchedService() {
       std::cout << "voraam RegOpen Error." << std::endl;
     } else {
       imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
-      g_watchedProgramPath = ToThreadAnsi(imagePath);
+      g_watchedProgramPath = ToNarrow(CP_THREAD_ACP, imagePath);
     }
     // MinGW's wprintf follows C99, where %s would take a narrow string.
     std::wprintf(L"voraiot path : %ls\n\n", imagePath.c_str());
@@ -74,6 +59,6 @@ void DiscoverWatchedService() {
 
   UniqueRegistryKey productKey = OpenMachineKey(kProductKey);
   if (productKey) {
-    g_configDirectory = ToThreadAnsi(ReadValueText(productKey.Get(), kConfigPathValue));
+    g_configDirectory = ToNarrow(CP_THREAD_ACP, ReadValueText(productKey.Get(), kConfigPathValue));
   }
 }

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cwchar>
 #include <string>
 
+#include "common/narrow_text.h"
 #include "service/command_line.h"
 #include "service/error_text.h"
 #include "service/service_record.h"
@@ -16,20 +16,6 @@ namespace {
 
 constexpr wchar_t kServiceName[] = L"Voranexmg";
 constexpr wchar_t kDisplayName[] = L"VORANEX QZ Management";
-
-std::string ToAnsi(const wchar_t* text) {
-  const int length = static_cast<int>(std::wcslen(text));
-  if (length == 0) {
-    return std::string();
-  }
-  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) {
-    return std::string();
-  }
-  std::string narrow(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], needed, nullptr, nullptr);
-  return narrow;
-}
 
 template <std::size_t TargetSize, std::size_t SourceSize>
 void CopyText(wchar_t (&target)[TargetSize], const wchar_t (&source)[SourceSize]) {
@@ -45,7 +31,7 @@ void WriteIdentity() {
 
 // Failures are told in the line only: installer scripts rely on the exit code being 0.
 int ReportOperation(const char* verb, DWORD error) {
-  const std::string name = ToAnsi(g_serviceRecord.serviceName);
+  const std::string name = ToNarrow(CP_ACP, g_serviceRecord.serviceName);
   if (error == 0) {
     std::printf("%s: [%s] Success\n", verb, name.c_str());
   } else {
@@ -72,7 +58,7 @@ int Run(int argc, wchar_t* argv[]) {
       }
       return -1;
     case ParsedCommandLine::Outcome::kInvalidValue:
-      std::printf("Invalid Value: %s\n", ToAnsi(parsed.invalidArgument.c_str()).c_str());
+      std::printf("Invalid Value: %s\n", ToNarrow(CP_ACP, parsed.invalidArgument).c_str());
       return -1;
     case ParsedCommandLine::Outcome::kRun:
       break;

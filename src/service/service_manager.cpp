@@ -53,38 +53,50 @@ UniqueServiceHandle OpenManager(DWORD access) {
   return UniqueServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
 }
 
-UniqueServiceHandle OpenOwnService(const UniqueServiceHandle& manager) {
-  return UniqueServiceHandle(
-      ::OpenServiceW(manager.Get(), g_serviceRecord.serviceName, SERVICE_ALL_ACCESS));
+// The manager and this program's service, each operation's own; the members close in
+// reverse order, the service handle first.
+struct OwnService {
+  UniqueServiceHandle manager;
+  UniqueServiceHandle service;
+  // ERROR_INVALID_HANDLE when the manager could not be opened.
+  DWORD error = 0;
+};
+
+OwnService OpenOwnService() {
+  OwnService own;
+  own.manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+  if (!own.manager) {
+    own.error = ERROR_INVALID_HANDLE;
+    return own;
+  }
+  own.service.Reset(
+      ::OpenServiceW(own.manager.Get(), g_serviceRecord.serviceName, SERVICE_ALL_ACCESS));
+  if (!own.service) {
+    own.error = ::GetLastError();
+  }
+  return own;
 }
 
 struct Interrogation {
-  bool managerOpened;
   DWORD error;
   DWORD state;
 };
 
 Interrogation Interrogate() {
-  const UniqueServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-  if (!manager) {
-    const DWORD error = ::GetLastError();
-    return {false, error, 0};
-  }
-  const UniqueServiceHandle service = OpenOwnService(manager);
-  if (!service) {
-    const DWORD error = ::GetLastError();
-    return {true, error, 0};
+  const OwnService own = OpenOwnService();
+  if (own.error != 0) {
+    return {own.error, 0};
   }
   SERVICE_STATUS status{};
-  if (!::ControlService(service.Get(), SERVICE_CONTROL_INTERROGATE, &status)) {
+  if (!::ControlService(own.service.Get(), SERVICE_CONTROL_INTERROGATE, &status)) {
     const DWORD error = ::GetLastError();
     // A stopped service has no handler left to ask; the SCM answers for it with 1062.
     if (error == ERROR_SERVICE_NOT_ACTIVE) {
-      return {true, 0, SERVICE_STOPPED};
+      return {0, SERVICE_STOPPED};
     }
-    return {true, error, 0};
+    return {error, 0};
   }
-  return {true, 0, status.dwCurrentState};
+  return {0, status.dwCurrentState};
 }
 
 bool RequestStart(SC_HANDLE service) { return ::StartServiceW(service, 0, nullptr) != FALSE; }
@@ -96,9 +108,6 @@ bool RequestStop(SC_HANDLE service) {
 
 DWORD RequestAndWait(DWORD targetState, bool (*request)(SC_HANDLE)) {
   const Interrogation first = Interrogate();
-  if (!first.managerOpened) {
-    return ERROR_INVALID_HANDLE;
-  }
   if (first.error != 0) {
     return first.error;
   }
@@ -106,16 +115,11 @@ DWORD RequestAndWait(DWORD targetState, bool (*request)(SC_HANDLE)) {
     return 0;
   }
   {
-    const UniqueServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-    if (!manager) {
-      return ERROR_INVALID_HANDLE;
+    const OwnService own = OpenOwnService();
+    if (own.error != 0) {
+      return own.error;
     }
-    const UniqueServiceHandle service = OpenOwnService(manager);
-    if (!service) {
-      const DWORD error = ::GetLastError();
-      return error;
-    }
-    if (!request(service.Get())) {
+    if (!request(own.service.Get())) {
       const DWORD error = ::GetLastError();
       return error;
     }
@@ -168,14 +172,9 @@ DWORD InstallService() {
 }
 
 DWORD UninstallService() {
-  const UniqueServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-  if (!manager) {
-    return ERROR_INVALID_HANDLE;
-  }
-  const UniqueServiceHandle service = OpenOwnService(manager);
-  if (!service) {
-    const DWORD error = ::GetLastError();
-    return error;
+  const OwnService own = OpenOwnService();
+  if (own.error != 0) {
+    return own.error;
   }
   const Interrogation current = Interrogate();
   if (current.error != 0) {
@@ -187,7 +186,7 @@ DWORD UninstallService() {
       return error;
     }
   }
-  if (!::DeleteService(service.Get())) {
+  if (!::DeleteService(own.service.Get())) {
     const DWORD error = ::GetLastError();
     return error;
   }

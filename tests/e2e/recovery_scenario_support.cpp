@@ -9,6 +9,7 @@
 
 #include "config/port_list.h"
 #include "config/watched_program.h"
+#include "service_test_util.h"
 #include "win_test_util.h"
 
 namespace {
@@ -17,14 +18,6 @@ constexpr DWORD kStartTimeoutMs = 30000;
 
 const wchar_t kInstallFolder[] = L"C:\\Program Files\\VORANEX QZ";
 const wchar_t kWorkFolder[] = L"C:\\voranex-scenario";
-
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (const wchar_t c : text) {
-    narrow += static_cast<char>(c);
-  }
-  return narrow;
-}
 
 // The test's own environment, with `folder` put in front of PATH and `name` set to
 // `value`, as the block that CreateProcessW takes.
@@ -54,26 +47,6 @@ std::wstring EnvironmentWith(const std::wstring& folder, const std::wstring& nam
   }
   block += name + L"=" + value + L'\0';
   return block;
-}
-
-// Stops the service if it runs and deletes it; fine when it is not installed.
-void RemoveWatchedService() {
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  UniqueServiceHandle service(
-      manager ? ::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_ALL_ACCESS) : nullptr);
-  if (!service) {
-    return;
-  }
-  SERVICE_STATUS status = {};
-  if (::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
-    WaitUntil(
-        [&] {
-          return ::QueryServiceStatus(service.Get(), &status) &&
-                 status.dwCurrentState == SERVICE_STOPPED;
-        },
-        10000);
-  }
-  ::DeleteService(service.Get());
 }
 
 }  // namespace
@@ -137,22 +110,8 @@ void ChildProcess::Kill() {
 
 ULONGLONG NowMs() { return ::GetTickCount64(); }
 
-std::vector<DWORD> ProcessesNamed(const wchar_t* imageName) {
-  std::vector<DWORD> found;
-  UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-       more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (imageName == nullptr || std::wcscmp(entry.szExeFile, imageName) == 0) {
-      found.push_back(entry.th32ProcessID);
-    }
-  }
-  return found;
-}
-
 bool ProcessListed(DWORD processId) {
-  for (const DWORD id : ProcessesNamed(nullptr)) {
+  for (const DWORD id : ProcessIds(nullptr)) {
     if (id == processId) {
       return true;
     }
@@ -161,18 +120,10 @@ bool ProcessListed(DWORD processId) {
 }
 
 DWORD WatchedServiceProcess() {
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  UniqueServiceHandle service(
-      manager ? ::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_QUERY_STATUS) : nullptr);
   SERVICE_STATUS_PROCESS status = {};
-  DWORD needed = 0;
-  if (!service ||
-      !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) ||
-      status.dwCurrentState != SERVICE_RUNNING) {
-    return 0;
-  }
-  return status.dwProcessId;
+  return QueryStatus(kWatchedServiceName, status) && status.dwCurrentState == SERVICE_RUNNING
+             ? status.dwProcessId
+             : 0;
 }
 
 unsigned short PickFreePort() {
@@ -239,11 +190,11 @@ RecoveryScenario::RecoveryScenario()
 RecoveryScenario::~RecoveryScenario() {
   host_.Kill();
   if (installed_) {
-    RemoveWatchedService();
+    RemoveService(kWatchedServiceName);
     DeleteMachineKey(L"SOFTWARE\\VORANEX");
   }
   // A stand-in that the SCM no longer knows of would otherwise outlive the test.
-  for (const DWORD id : ProcessesNamed(kWatchedImageName)) {
+  for (const DWORD id : ProcessIds(kWatchedImageName)) {
     UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
     if (process) {
       ::TerminateProcess(process.Get(), 1);
@@ -258,15 +209,7 @@ std::string RecoveryScenario::Install(unsigned short configuredPort) {
   if (!::CopyFileW((ProgramFolder() + L"\\voranexsv.exe").c_str(), imagePath_.c_str(), FALSE)) {
     return "cannot copy the stand-in: " + std::to_string(::GetLastError());
   }
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!manager) {
-    return "OpenSCManagerW failed: " + std::to_string(::GetLastError());
-  }
-  UniqueServiceHandle service(
-      ::CreateServiceW(manager.Get(), kWatchedServiceName, kWatchedServiceName, SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                       imagePath_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service) {
+  if (!CreateTestService(kWatchedServiceName, imagePath_)) {
     return "CreateServiceW failed: " + std::to_string(::GetLastError());
   }
   installed_ = true;
@@ -277,10 +220,7 @@ std::string RecoveryScenario::Install(unsigned short configuredPort) {
 }
 
 std::string RecoveryScenario::StartService() const {
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  UniqueServiceHandle service(
-      manager ? ::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_START) : nullptr);
-  if (!service || !::StartServiceW(service.Get(), 0, nullptr)) {
+  if (!StartTestService(kWatchedServiceName)) {
     return "cannot start the service: " + std::to_string(::GetLastError());
   }
   if (!WaitUntil([] { return WatchedServiceProcess() != 0; }, kStartTimeoutMs)) {

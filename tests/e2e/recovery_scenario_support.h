@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/win_handles.h"
+#include "service_test_util.h"
+#include "win_test_util.h"
 
 // A process that the test started; ended, if it still runs, when this goes.
 class ChildProcess {
@@ -49,8 +51,6 @@ bool WaitUntil(Condition done, DWORD timeoutMs) {
   return true;
 }
 
-// Identifiers of the processes that Tool Help lists with exactly this image name.
-std::vector<DWORD> ProcessesNamed(const wchar_t* imageName);
 bool ProcessListed(DWORD processId);
 
 // The running watched service's process, or 0.

@@ -16,8 +16,6 @@ constexpr DWORD kQuietMs = 25000;
 constexpr DWORD kHolderGoneMs = 12000;
 constexpr DWORD kRestartMs = 30000;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 TEST(RecoveryScenario, KilledServiceIsRestartedAfterItsPortIsFreed) {
   RecoveryScenario scenario;
   const unsigned short configured = PickFreePort();
@@ -76,9 +74,9 @@ TEST(RecoveryScenario, KilledServiceIsRestartedAfterItsPortIsFreed) {
         kRestartMs))
         << "the service is not running in a new process";
     // Only the new one, once "voranexsv.exe -start", which asked the SCM for it, has ended.
-    EXPECT_TRUE(WaitUntil(
-        [&] { return ProcessesNamed(kWatchedImageName) == std::vector<DWORD>{restarted}; },
-        kRestartMs));
+    EXPECT_TRUE(
+        WaitUntil([&] { return ProcessIds(kWatchedImageName) == std::vector<DWORD>{restarted}; },
+                  kRestartMs));
 
     const std::vector<std::string> expected = {
         "command : taskkill /F /pid " + std::to_string(holderId),

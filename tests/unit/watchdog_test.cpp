@@ -180,6 +180,15 @@ class WatchdogTest : public ::testing::Test {
   }
   std::vector<std::string> RunUntilStopped() { return RunUntilStopped(platform_); }
 
+  // Starts a watchdog that finds the watched process and then rests in a real,
+  // interruptible cycle pause.
+  void StartRestingWatchdog() {
+    platform_.processes = {{kWatched, 812}};
+    platform_.sleepFromPause = 0;
+    StartWatchdogThread();
+    ASSERT_TRUE(platform_.WaitForEvents(2));
+  }
+
   std::string Restart() const { return "\"" + g_watchedProgramPath + "\" -start"; }
 
   ScriptedPlatform platform_;
@@ -314,10 +323,7 @@ TEST_F(WatchdogTest, StopDuringTheProcessWalk) {
 }
 
 TEST_F(WatchdogTest, StartLeavesARunningWatchdogAlone) {
-  platform_.processes = {{kWatched, 812}};
-  platform_.sleepFromPause = 0;
-  StartWatchdogThread();
-  ASSERT_TRUE(platform_.WaitForEvents(2));
+  ASSERT_NO_FATAL_FAILURE(StartRestingWatchdog());
   StartWatchdogThread();
   StartWatchdogThread();
   boost::this_thread::sleep(boost::posix_time::milliseconds(200));
@@ -328,10 +334,7 @@ TEST_F(WatchdogTest, StartLeavesARunningWatchdogAlone) {
 }
 
 TEST_F(WatchdogTest, ContinueWaitsForTheOldThreadAndChecksAtOnce) {
-  platform_.processes = {{kWatched, 812}};
-  platform_.sleepFromPause = 0;
-  StartWatchdogThread();
-  ASSERT_TRUE(platform_.WaitForEvents(2));
+  ASSERT_NO_FATAL_FAILURE(StartRestingWatchdog());
   RequestWatchdogStop();
 
   ScriptedPlatform next;

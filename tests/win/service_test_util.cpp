@@ -101,7 +101,7 @@ std::vector<DWORD> ProcessIds(const wchar_t* image) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = snapshot && ::Process32FirstW(snapshot.Get(), &entry); more;
        more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (std::wstring(entry.szExeFile) == image) {
+    if (image == nullptr || std::wstring(entry.szExeFile) == image) {
       ids.push_back(entry.th32ProcessID);
     }
   }

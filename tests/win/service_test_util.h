@@ -20,7 +20,8 @@ bool CreateTestService(const wchar_t* name, const std::wstring& commandLine);
 bool SendControl(const wchar_t* name, DWORD control);
 bool StartTestService(const wchar_t* name);
 
-// The identifiers of the processes with exactly this image name.
+// The identifiers of the processes with exactly this image name, or of all of them for
+// nullptr.
 std::vector<DWORD> ProcessIds(const wchar_t* image);
 // True once the process has ended, or when there is no such process.
 bool WaitForExit(DWORD processId, DWORD timeoutMs);

@@ -183,8 +183,6 @@ class QuietOutput {
   std::ostringstream echo_;
 };
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 int CountOccurrences(const std::string& text, const std::string& what) {
   int count = 0;
   for (std::string::size_type at = text.find(what); at != std::string::npos;

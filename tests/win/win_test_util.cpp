@@ -46,6 +46,14 @@ ProcessResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs) {
   return result;
 }
 
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (const wchar_t c : text) {
+    narrow += static_cast<char>(c);
+  }
+  return narrow;
+}
+
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -22,6 +22,9 @@ std::wstring TempFileName(const wchar_t* prefix);
 
 std::string ReadWholeFile(const std::wstring& path);
 
+// The test's own paths and names are ASCII, so each UTF-16 unit stands for one byte.
+std::string Narrow(const std::wstring& text);
+
 // Creates the key under HKLM if needed and stores a string value of the given type.
 void SetMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& value,
                       DWORD type = REG_SZ);
