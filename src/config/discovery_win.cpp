@@ -30,10 +30,21 @@ std::wstring ReadValueText(HKEY key, const wchar_t* name) {
       buffer, ::wcsnlen(buffer, unitsRead < kValueBufferUnits ? unitsRead : kValueBufferUnits));
 }
 
-UniqueRegistryKey OpenMachineKey(const wchar_t* path) {
+UniqueRegistryKey OpenMachineKey(const wchar_t* path, REGSAM view = 0) {
   UniqueRegistryKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
     key.Release();
+  }
+  return key;
+}
+
+// A 32-bit server's installer writes the product key into the 32-bit view
+// (SOFTWARE\WOW6432Node), which this 64-bit process does not see by default. The own
+// view is asked first and wins; the services key is shared by both views.
+UniqueRegistryKey OpenProductKey() {
+  UniqueRegistryKey key = OpenMachineKey(kProductKey);
+  if (!key) {
+    key = OpenMachineKey(kProductKey, KEY_WOW64_32KEY);
   }
   return key;
 }
@@ -57,7 +68,7 @@ void DiscoverWatchedService() {
     std::fflush(stdout);
   }
 
-  UniqueRegistryKey productKey = OpenMachineKey(kProductKey);
+  UniqueRegistryKey productKey = OpenProductKey();
   if (productKey) {
     g_configDirectory = ToNarrow(CP_THREAD_ACP, ReadValueText(productKey.Get(), kConfigPathValue));
   }

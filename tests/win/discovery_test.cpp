@@ -35,7 +35,11 @@ class DiscoveryTest : public ::testing::Test {
   static void Clear() {
     DeleteMachineKey(kWatchedServiceKey);
     DeleteMachineKey(L"SOFTWARE\\VORANEX");
+    DeleteMachineKey(kProductKey32);
   }
+
+  // Where a 32-bit installer's product key lands, as this 64-bit test sees it.
+  static constexpr wchar_t kProductKey32[] = L"SOFTWARE\\WOW6432Node\\VORANEX";
 
   static Discovered Run(const DiscoveryCase& c) {
     if (c.imagePath) {
@@ -136,6 +140,21 @@ TEST_F(DiscoveryTest, CharacterOutsideTheAnsiCodePageBecomesItsDefaultCharacter)
   // The wide echo is printed in the C locale, which cannot encode the character: the
   // path ends in the echo where it stands, and the line itself is still whole.
   EXPECT_EQ(found.output, "voraiot path : C:\\svc\\\r\n\r\n");
+}
+
+// A 32-bit server keeps its product key in the 32-bit view; the own view wins when both
+// have one.
+TEST_F(DiscoveryTest, ProductKeyIsAlsoFoundInThe32BitView) {
+  const std::wstring key32 = std::wstring(kProductKey32) + L"\\VORANEXSV";
+  const RegistryValue path{L"C:\\svc\\voranexsv.exe"};
+  const std::string echo = "voraiot path : C:\\svc\\voranexsv.exe\r\n\r\n";
+
+  SetMachineString(key32.c_str(), kConfigPathValue, L"C:\\conf32");
+  EXPECT_EQ(Run({"", path, std::nullopt, "", "", ""}).config, "C:\\conf32");
+
+  const Discovered both = Run({"", path, RegistryValue{L"C:\\conf64"}, "", "", ""});
+  EXPECT_EQ(both.config, "C:\\conf64");
+  EXPECT_EQ(both.output, echo);
 }
 
 }  // namespace
