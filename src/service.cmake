@@ -8,7 +8,10 @@ if(WIN32)
     service/service_manager.cpp
     service/service_runtime.cpp
   )
-  add_executable(voranexmg service/main.cpp)
+  # The resources include the message table, which the message compiler writes first.
+  add_executable(voranexmg service/main.cpp service/voranexmg.rc)
+  set_source_files_properties(service/voranexmg.rc PROPERTIES
+    OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin")
   target_link_libraries(voranexmg PRIVATE voranex_win)
   if(MINGW)
     target_link_options(voranexmg PRIVATE -municode)

@@ -19,7 +19,11 @@ wine_prefix_create() {
   WINEPREFIX=$prefix timeout 120 "$WINE_LOADER" wineboot --init >/dev/null 2>&1
   wine_server_stop "$prefix"
   wine_server_start "$prefix"
-  WINEPREFIX=$prefix timeout 60 "$WINE_LOADER" cmd /c exit >/dev/null 2>&1
+  # This first process starts services.exe, whose environment and stderr every service
+  # inherits: Wine's ReportEventW stores nothing, but prints each event's text on the
+  # eventlog channel, which lands in C:\services-events.log.
+  WINEPREFIX=$prefix WINEDEBUG=-all,+eventlog timeout 60 "$WINE_LOADER" cmd /c exit \
+    >/dev/null 2>"$prefix/drive_c/services-events.log"
 }
 
 # The server outlives this call; it must not hold the caller's output open, or a

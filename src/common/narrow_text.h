@@ -1,5 +1,5 @@
 // Wide Windows text in a narrow code page, for the console lines and the narrow strings
-// that the command interpreter is handed.
+// that the command interpreter is handed, and such narrow text back in UTF-16.
 #pragma once
 
 #include <windows.h>
@@ -22,4 +22,19 @@ inline std::string ToNarrow(UINT codePage, const std::wstring& text) {
   std::string narrow(static_cast<std::size_t>(needed), '\0');
   ::WideCharToMultiByte(codePage, 0, text.data(), length, &narrow[0], needed, nullptr, nullptr);
   return narrow;
+}
+
+// The way back, for narrow text that goes to a wide API; empty when it cannot be converted.
+inline std::wstring ToWide(UINT codePage, const std::string& text) {
+  if (text.empty()) {
+    return std::wstring();
+  }
+  const int length = static_cast<int>(text.size());
+  const int needed = ::MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  if (needed <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], needed);
+  return wide;
 }

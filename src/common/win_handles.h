@@ -32,7 +32,14 @@ struct KernelHandleTraits {
   static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
 };
 
+struct EventSourceTraits {
+  using Handle = HANDLE;
+  static Handle Empty() noexcept { return nullptr; }
+  static void Close(Handle handle) noexcept { ::DeregisterEventSource(handle); }
+};
+
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueSnapshot = UniqueHandle<SnapshotHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueEventSource = UniqueHandle<EventSourceTraits>;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/event_log.h"
 #include "common/narrow_text.h"
 #include "common/win_handles.h"
 #include "config/watched_program.h"
@@ -57,6 +58,8 @@ void DiscoverWatchedService() {
     UniqueRegistryKey serviceKey = OpenMachineKey(kWatchedServiceKey);
     if (!serviceKey) {
       std::cout << "voraam RegOpen Error." << std::endl;
+      WriteEvent(ServiceEvent::kServerKeyMissing,
+                 "HKEY_LOCAL_MACHINE\\" + ToNarrow(CP_THREAD_ACP, kWatchedServiceKey));
     } else {
       imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
       g_watchedProgramPath = ToNarrow(CP_THREAD_ACP, imagePath);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/win_handles.h"
+#include "common/windows_event_log.h"
 #include "service/command_line.h"
 #include "service/service_record.h"
 
@@ -168,6 +169,8 @@ DWORD InstallService() {
   g_changeServiceConfig2(service.Get(), SERVICE_CONFIG_DESCRIPTION, &description);
   record.failureActions.cActions = static_cast<DWORD>(std::size(g_restartActions));
   g_changeServiceConfig2(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &record.failureActions);
+  // The service is installed either way; without the source its events go unrecorded.
+  RegisterEventLogSource(record.serviceName, record.executablePath);
   return 0;
 }
 
@@ -190,6 +193,7 @@ DWORD UninstallService() {
     const DWORD error = ::GetLastError();
     return error;
   }
+  RemoveEventLogSource(g_serviceRecord.serviceName);
   return 0;
 }
 

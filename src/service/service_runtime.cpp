@@ -1,7 +1,11 @@
 #include "service/service_runtime.h"
 
+#include <string>
+
 #include <boost/thread/exceptions.hpp>
 
+#include "common/event_log.h"
+#include "common/windows_event_log.h"
 #include "config/watched_service.h"
 #include "service/service_record.h"
 #include "watchdog/watchdog.h"
@@ -32,6 +36,7 @@ bool StartWatchdog() {
     g_watchdogCalls.start();
     return true;
   } catch (const boost::thread_resource_error&) {
+    WriteEvent(ServiceEvent::kWatchdogNotStarted, std::to_string(kWatchdogStartFailedExitCode));
     ReportStatus(SERVICE_STOPPED, kWatchdogStartFailedExitCode);
     return false;
   }
@@ -42,10 +47,12 @@ bool StartWatchdog() {
 DWORD RunServiceMain() {
   CServiceManager manager;
   CServiceUtility utility;
+  // The console window alone tells the console run from a start by the SCM. A service
+  // has no console to echo to, so it keeps its record in the Event Log instead.
+  const bool consoleRun = ::GetConsoleWindow() != nullptr;
+  const ScopedServiceEventLog eventLog(consoleRun ? nullptr : g_serviceRecord.serviceName);
   DiscoverWatchedService();
 
-  // The console window alone tells the console run from a start by the SCM.
-  const bool consoleRun = ::GetConsoleWindow() != nullptr;
   if (!consoleRun) {
     g_serviceRecord.statusHandle = ::RegisterServiceCtrlHandlerExW(g_serviceRecord.serviceName,
                                                                    ServiceControlHandler, nullptr);

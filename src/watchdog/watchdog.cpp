@@ -11,6 +11,7 @@
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "common/event_log.h"
 #include "config/port_list.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
@@ -61,9 +62,11 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
   }
 }
 
-void RunAndEcho(WatchdogPlatform& platform, const std::string& command) {
+// The event log gets the same text as the echo, so that a search finds it in both.
+void RunAndEcho(WatchdogPlatform& platform, const std::string& command, ServiceEvent event) {
   platform.RunCommand(command);
   std::cout << kEchoPrefix << command << std::endl;
+  WriteEvent(event, command);
 }
 
 // The identifiers are pasted into a line for the command interpreter, so anything but
@@ -95,7 +98,7 @@ void KillAndWait(WatchdogPlatform& platform, const PidSet& owners) {
   std::vector<std::string> killed;
   for (const std::string& pid : owners) {
     if (IsDecimalNumber(pid)) {
-      RunAndEcho(platform, kKillCommandPrefix + pid);
+      RunAndEcho(platform, kKillCommandPrefix + pid, ServiceEvent::kPortOwnerKilled);
       killed.push_back(pid);
     }
   }
@@ -122,7 +125,8 @@ void KillAndWait(WatchdogPlatform& platform, const PidSet& owners) {
 
 void RunRecoveryCycle(WatchdogPlatform& platform) {
   KillAndWait(platform, FindOwnersOfWatchedPorts(platform));
-  RunAndEcho(platform, "\"" + g_watchedProgramPath + "\"" + kRestartSuffix);
+  RunAndEcho(platform, "\"" + g_watchedProgramPath + "\"" + kRestartSuffix,
+             ServiceEvent::kServerRestarted);
 }
 
 void WatchdogThreadEntry() {

@@ -16,6 +16,7 @@
 
 #include <boost/thread/thread.hpp>
 
+#include "common/event_log.h"
 #include "config/watched_service.h"
 #include "watchdog/watchdog_platform.h"
 
@@ -251,6 +252,28 @@ TEST_F(WatchdogTest, OwnersAreKilledAndWaitedForInTextOrder) {
   EXPECT_EQ(echo_.str(),
             "command : taskkill /F /pid 0\ncommand : taskkill /F /pid 1044\n"
             "command : taskkill /F /pid 888\ncommand : " +
+                Restart() + "\n");
+}
+
+// Each command goes to the event log as it was echoed, right after its echo line.
+TEST_F(WatchdogTest, EveryEchoedCommandIsAlsoAnEvent) {
+  struct RecordingLog : EventLog {
+    std::vector<std::string> lines;
+    void Write(ServiceEvent event, const std::string& text) override {
+      lines.push_back(std::to_string(static_cast<int>(event)) + " " + text);
+    }
+  } log;
+  platform_.processes = {{L"a.exe", 888}, {L"b.exe", 1044}};
+  platform_.listing = Listing({{"4033", "888"}, {"4044", "1044"}});
+  platform_.stopAtPause = 1;
+  SetEventLog(&log);
+  RunUntilStopped();
+  SetEventLog(nullptr);
+  EXPECT_EQ(log.lines, (Events{"1000 taskkill /F /pid 1044", "1000 taskkill /F /pid 888",
+                               "1001 " + Restart()}));
+  EXPECT_EQ(echo_.str(),
+            "command : taskkill /F /pid 1044\ncommand : taskkill /F /pid 888\n"
+            "command : " +
                 Restart() + "\n");
 }
 

@@ -1,0 +1,26 @@
+// The service's record of what it did, for the Windows Event Log, behind a seam: the
+// watchdog and the portable tests see only this; the Windows writer lives beside it.
+#pragma once
+
+#include <string>
+
+// The event IDs as Event Viewer shows them; the message table numbers its texts the same.
+enum class ServiceEvent {
+  kPortOwnerKilled = 1000,
+  kServerRestarted = 1001,
+  kServerKeyMissing = 1002,
+  kWatchdogNotStarted = 1003,
+};
+
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  // Never fails its caller: what cannot be written is dropped.
+  virtual void Write(ServiceEvent event, const std::string& text) = 0;
+};
+
+// Where events go from now on; nullptr, as at start and in the console run, drops them.
+void SetEventLog(EventLog* log);
+
+// Writes the event, whose one insertion string is the text, to the current log, if any.
+void WriteEvent(ServiceEvent event, const std::string& text);
