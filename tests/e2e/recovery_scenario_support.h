@@ -38,19 +38,6 @@ class ChildProcess {
 
 ULONGLONG NowMs();
 
-// Polls `done` until it holds or timeoutMs has passed; true when it held.
-template <typename Condition>
-bool WaitUntil(Condition done, DWORD timeoutMs) {
-  const ULONGLONG deadline = NowMs() + timeoutMs;
-  while (!done()) {
-    if (NowMs() >= deadline) {
-      return false;
-    }
-    ::Sleep(20);
-  }
-  return true;
-}
-
 bool ProcessListed(DWORD processId);
 
 // The running watched service's process, or 0.

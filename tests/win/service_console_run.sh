@@ -77,7 +77,9 @@ printf '\r\nActive Connections\r\n\r\n  Proto  Local Address          Foreign Ad
 
 out=$drive/console.txt
 rm -f "$out"
-w_background wineconsole cmd /c 'C:\voranex\voranexmg.exe -consoleStart > C:\console.txt' &
+# Its log is the console: an event that it wrote would show on Wine's eventlog channel.
+WINEDEBUG=-all,+eventlog w_background wineconsole cmd /c 'C:\voranex\voranexmg.exe -consoleStart > C:\console.txt' \
+  2>"$drive/console-events.log" &
 console_job=$!
 within 30 grep -q 'voraiot path' "$out" || fail "no discovery line"
 # The watchdog's first look finds voranexsv running; only its death may echo anything.
@@ -107,4 +109,5 @@ within 20 new_pid_differs || fail "voranexsv did not come back in a new process"
 # No handler was registered: registering outside the SCM fails and would have ended the run.
 kill -0 "$console_job" 2>/dev/null || fail "the console run ended"
 [ "$(svcctl state Voranexmg)" = STOPPED ] || fail "the console run changed its service's state"
+! grep -q ReportEventW "$drive/console-events.log" || fail "the console run wrote events"
 echo "console run: discovery line, two echo lines, holder $holder_pid gone, voranexsv $old_pid -> $(svcctl pid voranexsv)"

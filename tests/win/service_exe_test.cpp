@@ -1,10 +1,15 @@
 // voranexmg.exe itself, run from a folder whose name has a space, against Wine's real
 // SCM and registry: its lines, exit codes and what it leaves in the SCM.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "event_messages.h"
 #include "service/command_line.h"
 #include "service_test_util.h"
 #include "win_test_util.h"
@@ -14,6 +19,8 @@ namespace {
 constexpr wchar_t kName[] = L"Voranexmg";
 constexpr wchar_t kWatched[] = L"voranexsv";
 constexpr wchar_t kFolder[] = L"C:\\Program Files\\Voranex QZ";
+// The event source, under HKLM\SYSTEM\CurrentControlSet\Services like the services.
+constexpr wchar_t kEventSource[] = L"EventLog\\Application\\Voranexmg";
 constexpr DWORD kMinusOne = static_cast<DWORD>(-1);
 
 std::wstring InFolder(const wchar_t* file) { return std::wstring(kFolder) + L"\\" + file; }
@@ -55,16 +62,32 @@ ProcessResult Voranexmg(const std::wstring& arguments, DWORD timeoutMs = 60000) 
   return RunCaptured(L"\"" + InFolder(L"voranexmg.exe") + L"\" " + arguments, timeoutMs);
 }
 
-// The one process with that image within the time, or 0.
-DWORD WaitForProcess(const wchar_t* image, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited <= timeoutMs; waited += 200) {
-    const std::vector<DWORD> ids = ProcessIds(image);
-    if (ids.size() == 1) {
-      return ids[0];
+// The process of the running watched service, other than `old`, within the time, or 0.
+// Asked of the SCM: "voranexsv.exe -start", which asks the SCM for the service and then
+// ends, has the same image name.
+DWORD WaitForWatchedService(DWORD old, DWORD timeoutMs) {
+  SERVICE_STATUS_PROCESS status{};
+  const bool running = WaitUntil(
+      [&] {
+        return QueryStatus(kWatched, status) && status.dwCurrentState == SERVICE_RUNNING &&
+               status.dwProcessId != 0 && status.dwProcessId != old;
+      },
+      timeoutMs);
+  return running ? status.dwProcessId : 0;
+}
+
+// Wine's ReportEventW stores nothing, but the test prefix's services print each event's
+// text here, as a wide C literal.
+constexpr wchar_t kServiceEvents[] = L"C:\\services-events.log";
+std::string WineEventLine(const char* type, const std::wstring& text) {
+  std::string line = std::string(type) + ":eventlog:ReportEventW L\"";
+  for (const char c : Narrow(text)) {
+    if (c == '\\' || c == '"') {
+      line += '\\';
     }
-    ::Sleep(200);
+    line += c;
   }
-  return 0;
+  return line + "\"";
 }
 
 void KillAll(const wchar_t* image) {
@@ -91,6 +114,8 @@ class VoranexmgExeTest : public ::testing::Test {
     RemoveService(kName);
     RemoveService(kWatched);
     KillAll(L"voranexsv.exe");
+    DeleteMachineKey(
+        (L"SYSTEM\\CurrentControlSet\\Services\\" + std::wstring(kEventSource)).c_str());
   }
 };
 
@@ -148,6 +173,9 @@ TEST_F(VoranexmgExeTest, InstallRegistersAQuotedPathAndASecondInstallFails) {
   for (const auto& [value, expected] : numbers) {
     EXPECT_EQ(ServiceValueNumber(kName, value), expected) << value;
   }
+  // The event source points to the executable itself, unquoted, for its message table.
+  EXPECT_EQ(ServiceValueText(kEventSource, L"EventMessageFile"), InFolder(L"voranexmg.exe"));
+  EXPECT_EQ(ServiceValueNumber(kEventSource, L"TypesSupported"), 7u);
 
   const ProcessResult second = Voranexmg(L"-install");
   EXPECT_EQ(second.output, FailureLine("Install", ERROR_SERVICE_EXISTS));
@@ -155,6 +183,27 @@ TEST_F(VoranexmgExeTest, InstallRegistersAQuotedPathAndASecondInstallFails) {
   EXPECT_EQ(second.output.substr(second.output.size() - 5), "\r\r\n\r\n");
   EXPECT_EQ(second.exitCode, 0u);
   EXPECT_EQ(ServiceValueText(kName, L"ImagePath"), quotedPath);
+}
+
+// Event Viewer takes each event's text from the executable, with the event's text in it.
+TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> module(
+      ::LoadLibraryExW(InFolder(L"voranexmg.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+      &::FreeLibrary);
+  ASSERT_NE(module, nullptr);
+  const DWORD ids[] = {MSG_PORT_OWNER_KILLED, MSG_SERVER_RESTARTED, MSG_SERVER_KEY_MISSING,
+                       MSG_WATCHDOG_NOT_STARTED};
+  for (DWORD expected = 1000; expected <= 1003; ++expected) {
+    const DWORD id = ids[expected - 1000];
+    EXPECT_EQ(id & 0xFFFF, expected);
+    DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(L"taskkill /F /pid 812")};
+    wchar_t text[512] = {};
+    EXPECT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                               module.get(), id, 0, text, 512, reinterpret_cast<va_list*>(inserts)),
+              0u)
+        << expected;
+    EXPECT_NE(std::wstring(text).find(L"taskkill /F /pid 812"), std::wstring::npos) << expected;
+  }
 }
 
 // The SCM keeps the restart actions in the binary value FailureActions: a reset period,
@@ -196,25 +245,35 @@ TEST_F(VoranexmgExeTest, StartPauseContinueAndStopWithTheWatchedProgram) {
   ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
   ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
 
+  const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
   const ProcessResult start = Voranexmg(L"-start");
   EXPECT_EQ(start.output, TextMode("Start: [Voranexmg] Success\n"));
   EXPECT_EQ(QueryState(kName), static_cast<DWORD>(SERVICE_RUNNING));
   // The watchdog's first look comes at once and finds the watched program missing.
-  const DWORD first = WaitForProcess(L"voranexsv.exe", 15000);
+  const DWORD first = WaitForWatchedService(0, 30000);
   ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+  // A service has no console: the restart is on record in the Event Log, as a warning.
+  const std::string restartEvent =
+      WineEventLine("warn", L"\"" + InFolder(L"voranexsv.exe") + L"\" -start");
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return ReadWholeFile(kServiceEvents).find(restartEvent, eventsBefore) != std::string::npos;
+      },
+      10000))
+      << "no event " << restartEvent;
 
   ASSERT_TRUE(SendControl(kName, SERVICE_CONTROL_PAUSE));
   ASSERT_TRUE(WaitForState(kName, SERVICE_PAUSED, 10000));
   Kill(first);
-  // Longer than one watchdog cycle of ten seconds.
-  ::Sleep(12000);
-  EXPECT_TRUE(ProcessIds(L"voranexsv.exe").empty()) << "restarted while paused";
+  ASSERT_TRUE(WaitForExit(first, 10000));
+  // Longer than one watchdog cycle of ten seconds: not even the starter may appear.
+  EXPECT_FALSE(WaitUntil([] { return !ProcessIds(L"voranexsv.exe").empty(); }, 12000))
+      << "restarted while paused";
 
   ASSERT_TRUE(SendControl(kName, SERVICE_CONTROL_CONTINUE));
   EXPECT_TRUE(WaitForState(kName, SERVICE_RUNNING, 10000));
-  const DWORD second = WaitForProcess(L"voranexsv.exe", 15000);
+  const DWORD second = WaitForWatchedService(first, 30000);
   EXPECT_NE(second, 0u) << "not restarted after continue";
-  EXPECT_NE(second, first);
 
   const ProcessResult stop = Voranexmg(L"-stop");
   EXPECT_EQ(stop.output, TextMode("Stop: [Voranexmg] Success\n"));
@@ -231,6 +290,7 @@ TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {
   EXPECT_EQ(run.output, TextMode("Uninstall: [Voranexmg] Success\n"));
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(QueryState(kName), 0u) << "still installed";
+  EXPECT_EQ(ServiceValueText(kEventSource, L"EventMessageFile"), L"(missing)");
   EXPECT_TRUE(WaitForExit(servicePid, 10000)) << "the service's process still runs";
 }
 

@@ -11,6 +11,19 @@ struct ProcessResult {
   std::string output;  // standard output and standard error, bytes as written
 };
 
+// Polls `done` until it holds or timeoutMs has passed; true when it held.
+template <typename Condition>
+bool WaitUntil(Condition done, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!done()) {
+    if (::GetTickCount64() >= deadline) {
+      return false;
+    }
+    ::Sleep(20);
+  }
+  return true;
+}
+
 // Runs a command line, waits at most timeoutMs for it and captures its output.
 ProcessResult RunCaptured(const std::wstring& commandLine, DWORD timeoutMs = 30000);
 
