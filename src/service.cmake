@@ -8,10 +8,24 @@ if(WIN32)
     service/service_manager.cpp
     service/service_runtime.cpp
   )
-  # The resources include the message table, which the message compiler writes first.
-  add_executable(voranexmg service/main.cpp service/voranexmg.rc)
-  set_source_files_properties(service/voranexmg.rc PROPERTIES
-    OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin")
+  # The resources: the version and the manifest, filled in with the project's version,
+  # and the message table, which the message compiler writes first.
+  configure_file(service/voranexmg.rc.in ${VORANEX_GENERATED_DIR}/voranexmg.rc @ONLY)
+  configure_file(service/voranexmg.manifest.in ${VORANEX_GENERATED_DIR}/voranexmg.manifest @ONLY)
+  add_executable(voranexmg service/main.cpp ${VORANEX_GENERATED_DIR}/voranexmg.rc)
+  set_source_files_properties(${VORANEX_GENERATED_DIR}/voranexmg.rc PROPERTIES
+    OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin;${VORANEX_GENERATED_DIR}/voranexmg.manifest")
+  # What ships, and what the tests run, is the stripped executable; its debug
+  # information goes to voranexmg.exe.debug beside it, which the executable names.
+  if(MINGW)
+    set(_exe $<TARGET_FILE:voranexmg>)
+    add_custom_command(TARGET voranexmg POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${_exe} ${_exe}.debug
+      COMMAND ${CMAKE_STRIP} --strip-all ${_exe}
+      COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${_exe}.debug ${_exe}
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:voranexmg>
+      COMMENT "Splitting the debug information off voranexmg.exe")
+  endif()
   target_link_libraries(voranexmg PRIVATE voranex_win)
   if(MINGW)
     target_link_options(voranexmg PRIVATE -municode)

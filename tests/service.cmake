@@ -42,7 +42,10 @@ add_dependencies(service_tests service_runtime_probe)
 voranex_service_gtest(service_tests ${_service_sources})
 
 add_executable(voranexmg_exe_tests win/service_exe_test.cpp ${_service_util})
-target_link_libraries(voranexmg_exe_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+target_link_libraries(voranexmg_exe_tests PRIVATE voranex_win version GTest::gtest GTest::gtest_main)
+target_compile_definitions(voranexmg_exe_tests PRIVATE
+  VORANEX_VERSION="${PROJECT_VERSION}" VORANEX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  VORANEX_VERSION_MINOR=${PROJECT_VERSION_MINOR} VORANEX_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 add_dependencies(voranexmg_exe_tests voranexmg voranexsv service_stub)
 voranex_service_gtest(voranexmg_exe_tests win/service_exe_test.cpp)
 set_tests_properties(VoranexmgExeTest.SlowStartThatNeverRunsEndsInWaitTimeout

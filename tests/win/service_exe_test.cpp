@@ -185,11 +185,66 @@ TEST_F(VoranexmgExeTest, InstallRegistersAQuotedPathAndASecondInstallFails) {
   EXPECT_EQ(ServiceValueText(kName, L"ImagePath"), quotedPath);
 }
 
-// Event Viewer takes each event's text from the executable, with the event's text in it.
-TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
-  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> module(
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)>;
+
+// The executable's resources, without running it.
+LoadedModule LoadResources() {
+  return LoadedModule(
       ::LoadLibraryExW(InFolder(L"voranexmg.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
       &::FreeLibrary);
+}
+
+// Explorer's Details tab and PowerShell's VersionInfo show these; the version is the
+// build's own. Exactly one manifest: the runtime brings none of its own.
+TEST_F(VoranexmgExeTest, VersionResourceAndOneManifest) {
+  const std::wstring file = InFolder(L"voranexmg.exe");
+  DWORD ignored = 0;
+  std::vector<BYTE> info(::GetFileVersionInfoSizeW(file.c_str(), &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(::GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  const auto query = [&info](const std::wstring& path) -> const void* {
+    void* value = nullptr;
+    UINT length = 0;
+    return ::VerQueryValueW(info.data(), path.c_str(), &value, &length) && length > 0 ? value
+                                                                                      : nullptr;
+  };
+  const std::wstring version = TEXT(VORANEX_VERSION);
+  const std::pair<const wchar_t*, std::wstring> strings[] = {
+      {L"CompanyName", L"VORANEX"},
+      {L"ProductName", L"VORANEX QZ"},
+      {L"FileDescription", L"VORANEX QZ Management"},
+      {L"InternalName", L"voranexmg.exe"},
+      {L"OriginalFilename", L"voranexmg.exe"},
+      {L"FileVersion", version},
+      {L"ProductVersion", version},
+  };
+  for (const auto& [name, expected] : strings) {
+    const void* value = query(std::wstring(L"\\StringFileInfo\\040904b0\\") + name);
+    EXPECT_EQ(value ? static_cast<const wchar_t*>(value) : L"(missing)", expected) << name;
+  }
+  EXPECT_NE(query(L"\\StringFileInfo\\040904b0\\LegalCopyright"), nullptr);
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(fixed->dwFileVersionMS,
+            static_cast<DWORD>(MAKELONG(VORANEX_VERSION_MINOR, VORANEX_VERSION_MAJOR)));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, VORANEX_VERSION_PATCH)));
+
+  const LoadedModule module = LoadResources();
+  ASSERT_NE(module, nullptr);
+  int manifests = 0;
+  ::EnumResourceNamesW(
+      module.get(), MAKEINTRESOURCEW(24),
+      [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) -> BOOL {
+        ++*reinterpret_cast<int*>(count);
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&manifests));
+  EXPECT_EQ(manifests, 1);
+}
+
+// Event Viewer takes each event's text from the executable, with the event's text in it.
+TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
+  const LoadedModule module = LoadResources();
   ASSERT_NE(module, nullptr);
   const DWORD ids[] = {MSG_PORT_OWNER_KILLED, MSG_SERVER_RESTARTED, MSG_SERVER_KEY_MISSING,
                        MSG_WATCHDOG_NOT_STARTED};

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The release as scripts/package makes it: what the zip holds, its checksums, the same
+# bytes from a second run, and a signature by a throwaway certificate that verifies
+# until one byte of the signed file changes.
+# Usage: package_check.sh SCRATCH_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(realpath -m "$1")
+fail() { echo "FAIL: $*" >&2; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+"$root/scripts/package" --dist "$work/a" >/dev/null
+"$root/scripts/package" --dist "$work/b" >/dev/null
+for f in a/*; do cmp "$f" "b/${f#a/}" || fail "two runs made different ${f#a/}"; done
+zip=$(echo a/voranexmg-*-win64.zip)
+[ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "README.txt voranexmg.exe " ] \
+  || fail "the zip holds: $(unzip -Z1 "$zip" | tr '\n' ' ')"
+(cd a && unzip -q "${zip#a/}" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not check"
+cmp a/voranexmg.exe "$root/build/mingw/bin/voranexmg.exe" || fail "the zip holds another executable"
+size=$(stat -c %s a/voranexmg.exe)
+[ "$size" -le $((1536 * 1024)) ] || fail "voranexmg.exe has $size bytes"
+imports=$(x86_64-w64-mingw32-objdump -p a/voranexmg.exe | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
+[ "$imports" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll " ] || fail "imports $imports"
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=VORANEX test signing" \
+  -keyout key.pem -out cert.pem 2>/dev/null
+openssl pkcs12 -export -inkey key.pem -in cert.pem -passout pass:throwaway -out cert.pfx
+VORANEX_SIGN_PASSWORD=throwaway "$root/scripts/package" --dist "$work/signed" --sign cert.pfx >/dev/null
+(cd signed && unzip -q voranexmg-*-win64.zip voranexmg.exe && sha256sum --quiet -c SHA256SUMS) \
+  || fail "the signed release's SHA256SUMS does not check"
+osslsigncode verify -CAfile cert.pem -in signed/voranexmg.exe >verify.txt || { cat verify.txt; fail "the signature does not verify"; }
+# One byte of the code, changed: the signature must no longer hold.
+cp signed/voranexmg.exe tampered.exe
+byte=$(od -An -tu1 -j 4096 -N1 tampered.exe | tr -d ' ')
+printf "\\$(printf %o $((byte ^ 1)))" | dd of=tampered.exe bs=1 seek=4096 conv=notrunc status=none
+if osslsigncode verify -CAfile cert.pem -in tampered.exe >verify.txt 2>&1; then
+  fail "a changed file still verifies"
+fi
+echo "package: $(basename "$zip"), voranexmg.exe $size bytes, imports $imports; signed and verified, a changed byte rejected"
