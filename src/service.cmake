@@ -30,6 +30,10 @@ if(WIN32)
   if(MINGW)
     target_link_options(voranexmg PRIVATE -municode)
   endif()
+  if(MSVC)
+    # The manifest is ours; MSVC's linker would embed a second one of its own.
+    target_link_options(voranexmg PRIVATE /MANIFEST:NO)
+  endif()
 endif()
 if(MSVC)
   # The help text's Korean is written as it reads, in UTF-8.
