@@ -17,12 +17,15 @@ if(WIN32)
     OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin;${VORANEX_GENERATED_DIR}/voranexmg.manifest")
   # What ships, and what the tests run, is the stripped executable; its debug
   # information goes to voranexmg.exe.debug beside it, which the executable names.
+  # Each rewrite of a PE file stamps the time into its header unless SOURCE_DATE_EPOCH
+  # says otherwise; 0 is what the linker writes with --no-insert-timestamp.
   if(MINGW)
     set(_exe $<TARGET_FILE:voranexmg>)
+    set(_fixed_time ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0)
     add_custom_command(TARGET voranexmg POST_BUILD
-      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${_exe} ${_exe}.debug
-      COMMAND ${CMAKE_STRIP} --strip-all ${_exe}
-      COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${_exe}.debug ${_exe}
+      COMMAND ${_fixed_time} ${CMAKE_OBJCOPY} --only-keep-debug ${_exe} ${_exe}.debug
+      COMMAND ${_fixed_time} ${CMAKE_STRIP} --strip-all ${_exe}
+      COMMAND ${_fixed_time} ${CMAKE_OBJCOPY} --add-gnu-debuglink=${_exe}.debug ${_exe}
       WORKING_DIRECTORY $<TARGET_FILE_DIR:voranexmg>
       COMMENT "Splitting the debug information off voranexmg.exe")
   endif()
