@@ -64,7 +64,9 @@ DWORD RunServiceMain() {
   ReportStatus(SERVICE_START_PENDING);
   g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_STOP;
   ReportStatus(GetServiceState());
-  g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
+  // Pre-shutdown comes before Windows asks the other services to stop, so the watchdog
+  // stands still before the server goes down and never restarts it mid-shutdown.
+  g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_PRESHUTDOWN;
   ReportStatus(GetServiceState());
   if (!StartWatchdog()) {
     return kWatchdogStartFailedExitCode;
@@ -93,6 +95,7 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     CServiceManager manager;
     switch (control) {
       case SERVICE_CONTROL_STOP:
+      case SERVICE_CONTROL_PRESHUTDOWN:
         ReportStatus(SERVICE_STOP_PENDING);
         g_watchdogCalls.requestStop();
         ReportStatus(SERVICE_STOPPED);

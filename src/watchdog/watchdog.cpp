@@ -156,6 +156,11 @@ void WatchdogLoop() {
   const std::wstring imageName = kWatchedImageName;
   while (!StopRequested()) {
     if (!IsProcessRunning(imageName)) {
+      // A stop that cuts the walk short also makes it answer "absent"; a recovery then
+      // would kill the healthy server that holds its own ports.
+      if (StopRequested()) {
+        continue;
+      }
       RunRecoveryCycle(*platform);
     }
     platform->Pause(kCyclePause);

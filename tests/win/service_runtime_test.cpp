@@ -57,6 +57,7 @@ TEST_F(ControlHandlerTest, ReportsPendingBeforeTheWatchdogIsTouchedAndNothingFor
   };
   const Case cases[] = {
       {SERVICE_CONTROL_STOP, &RecordStart, {"report 3 3 0", "stop request", "report 1 3 0"}},
+      {SERVICE_CONTROL_PRESHUTDOWN, &RecordStart, {"report 3 3 0", "stop request", "report 1 3 0"}},
       {SERVICE_CONTROL_PAUSE, &RecordStart, {"report 6 3 0", "stop request", "report 7 3 0"}},
       {SERVICE_CONTROL_CONTINUE, &RecordStart, {"report 5 3 0", "start", "report 4 3 0"}},
       // No thread for the watchdog: the service ends, with a code that says why.
@@ -181,6 +182,11 @@ TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
   ASSERT_TRUE(InstallProbe(L"normal"));
   ASSERT_TRUE(StartTestService(kProbe));
   ASSERT_TRUE(WaitForState(kProbe, SERVICE_RUNNING, 10000));
+  SERVICE_STATUS_PROCESS running{};
+  ASSERT_TRUE(QueryStatus(kProbe, running));
+  EXPECT_EQ(running.dwControlsAccepted,
+            static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                               SERVICE_ACCEPT_PRESHUTDOWN));
   EXPECT_TRUE(SendControl(kProbe, SERVICE_CONTROL_INTERROGATE));
   ASSERT_TRUE(SendControl(kProbe, SERVICE_CONTROL_PAUSE));
   ASSERT_TRUE(WaitForState(kProbe, SERVICE_PAUSED, 10000));
@@ -190,10 +196,10 @@ TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
   EXPECT_TRUE(WaitForState(kProbe, SERVICE_STOPPED, 10000));
 
   const std::vector<std::string> expected = {
-      "report 2 0 0",          "report 0 1 0",   "report 0 3 0",          "watchdog start",
-      "report 4 3 0",          "report 6 3 0",   "watchdog stop request", "report 7 3 0",
-      "report 5 3 0",          "watchdog start", "report 4 3 0",          "report 3 3 0",
-      "watchdog stop request", "report 1 3 0",   "dispatcher returned 1",
+      "report 2 0 0",          "report 0 1 0",   "report 0 259 0",        "watchdog start",
+      "report 4 259 0",        "report 6 259 0", "watchdog stop request", "report 7 259 0",
+      "report 5 259 0",        "watchdog start", "report 4 259 0",        "report 3 259 0",
+      "watchdog stop request", "report 1 259 0", "dispatcher returned 1",
   };
   EXPECT_EQ(FinalLog(), expected);
 }
@@ -206,8 +212,8 @@ TEST_F(ProbeServiceTest, WatchdogThatCannotStartEndsTheServiceWithAnExitCode) {
   ASSERT_TRUE(QueryStatus(kProbe, status));
   EXPECT_EQ(status.dwWin32ExitCode, kWatchdogStartFailedExitCode);
   const std::vector<std::string> expected = {
-      "report 2 0 0",         "report 0 1 0",   "report 0 3 0",
-      "watchdog start fails", "report 1 3 164", "dispatcher returned 1",
+      "report 2 0 0",         "report 0 1 0",     "report 0 259 0",
+      "watchdog start fails", "report 1 259 164", "dispatcher returned 1",
   };
   EXPECT_EQ(FinalLog(), expected);
 }
