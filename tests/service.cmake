@@ -54,7 +54,7 @@ set_tests_properties(VoranexmgExeTest.SlowStartThatNeverRunsEndsInWaitTimeout
 # From the shell, -1 is 255; and nothing is printed.
 add_test(NAME service.no_arguments_exit_255
   COMMAND sh -c "out=$(\"$0\" \"$1\" 2>&1); rc=$?; echo \"exit $rc, output [$out]\"; [ $rc -eq 255 ] && [ -z \"$out\" ]"
-          ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:voranexmg>)
+          ${VORANEX_WINE_LOADER} $<TARGET_FILE:voranexmg>)
 set_tests_properties(service.no_arguments_exit_255 PROPERTIES
   ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
   FIXTURES_REQUIRED service_prefix)

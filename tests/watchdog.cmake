@@ -10,15 +10,6 @@ else()
   return()
 endif()
 
-# Test-only Windows programs start at wmain, as MSVC allows without further options.
-function(voranex_test_program target)
-  add_executable(${target} ${ARGN})
-  target_link_libraries(${target} PRIVATE voranex_win)
-  if(MINGW)
-    target_link_options(${target} PRIVATE -municode)
-  endif()
-endfunction()
-
 voranex_test_program(svcctl tools/svcctl.cpp)
 
 # The stand-ins for the watched program, for a stray port holder and for netstat.
