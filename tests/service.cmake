@@ -70,4 +70,5 @@ set_tests_properties(service.console_run PROPERTIES
   LABELS slow TIMEOUT 240 FIXTURES_REQUIRED service_console)
 set_tests_properties(service.console_run.stop PROPERTIES FIXTURES_CLEANUP service_console)
 # ctest builds nothing; the console run's programs come with the test programs.
-add_dependencies(voranexmg_exe_tests svcctl port_holder netstat_standin)
+voranex_test_program(console_screen tools/console_screen.cpp)
+add_dependencies(voranexmg_exe_tests svcctl port_holder netstat_standin console_screen)

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/console_text.h"
 #include "common/event_log.h"
 #include "common/narrow_text.h"
 #include "common/win_handles.h"
@@ -54,6 +55,7 @@ UniqueRegistryKey OpenProductKey() {
 
 void DiscoverWatchedService() {
   std::wstring imagePath;
+  std::string narrowPath;
   {
     UniqueRegistryKey serviceKey = OpenMachineKey(kWatchedServiceKey);
     if (!serviceKey) {
@@ -62,10 +64,13 @@ void DiscoverWatchedService() {
                  "HKEY_LOCAL_MACHINE\\" + ToNarrow(CP_THREAD_ACP, kWatchedServiceKey));
     } else {
       imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
-      g_watchedProgramPath = ToNarrow(CP_THREAD_ACP, imagePath);
+      narrowPath = ToNarrow(CP_THREAD_ACP, imagePath);
+      g_watchedProgramPath = narrowPath;
     }
-    // MinGW's wprintf follows C99, where %s would take a narrow string.
-    std::wprintf(L"voraiot path : %ls\n\n", imagePath.c_str());
+    // The C runtime's wide printing starts in the "C" locale and stops at the first
+    // character beyond ASCII; a file gets the same ANSI text that the restart will use.
+    WriteStandardOutput(L"voraiot path : " + imagePath + L"\n\n",
+                        "voraiot path : " + narrowPath + "\n\n");
     // Redirected to a file, stdout is fully buffered; the echo should not wait there
     // for the watchdog's first line.
     std::fflush(stdout);

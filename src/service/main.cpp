@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/console_text.h"
 #include "common/narrow_text.h"
 #include "service/command_line.h"
 #include "service/error_text.h"
@@ -29,14 +30,14 @@ void WriteIdentity() {
   CopyText(g_serviceRecord.description, kDisplayName);
 }
 
+// A line made of ANSI text: the system's error text comes in that code page.
+void WriteAnsiLine(const std::string& line) { WriteStandardOutput(ToWide(CP_ACP, line), line); }
+
 // Failures are told in the line only: installer scripts rely on the exit code being 0.
 int ReportOperation(const char* verb, DWORD error) {
   const std::string name = ToNarrow(CP_ACP, g_serviceRecord.serviceName);
-  if (error == 0) {
-    std::printf("%s: [%s] Success\n", verb, name.c_str());
-  } else {
-    std::printf("%s: [%s] %s\n", verb, name.c_str(), FormatErrorText(error));
-  }
+  WriteAnsiLine(std::string(verb) + ": [" + name + "] " +
+                (error == 0 ? "Success" : FormatErrorText(error)) + "\n");
   return 0;
 }
 
@@ -54,11 +55,13 @@ int Run(int argc, wchar_t* argv[]) {
   switch (parsed.outcome) {
     case ParsedCommandLine::Outcome::kHelp:
       for (const char* line : kHelpLines) {
-        std::printf("%s", line);
+        WriteStandardOutput(ToWide(CP_UTF8, line), line);
       }
       return -1;
     case ParsedCommandLine::Outcome::kInvalidValue:
-      std::printf("Invalid Value: %s\n", ToNarrow(CP_ACP, parsed.invalidArgument).c_str());
+      // The argument may hold characters that the ANSI code page lacks; a console shows them.
+      WriteStandardOutput(L"Invalid Value: " + parsed.invalidArgument + L"\n",
+                          "Invalid Value: " + ToNarrow(CP_ACP, parsed.invalidArgument) + "\n");
       return -1;
     case ParsedCommandLine::Outcome::kRun:
       break;

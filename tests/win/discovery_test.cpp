@@ -132,14 +132,14 @@ TEST_F(DiscoveryTest, CharacterOutsideTheAnsiCodePageBecomesItsDefaultCharacter)
   if (info.MaxCharSize != 1) {
     GTEST_SKIP() << "the thread's ANSI code page is not a single-byte one";
   }
-  const char defaultChar = static_cast<char>(info.DefaultChar[0]);
-  const Discovered found = Run(
-      {"", RegistryValue{L"C:\\svc\\\x4E2Dx.exe"}, RegistryValue{L"C:\\conf\\\x4E2D"}, "", "", ""});
-  EXPECT_EQ(found.path, std::string("C:\\svc\\") + defaultChar + "x.exe");
-  EXPECT_EQ(found.config, std::string("C:\\conf\\") + defaultChar);
-  // The wide echo is printed in the C locale, which cannot encode the character: the
-  // path ends in the echo where it stands, and the line itself is still whole.
-  EXPECT_EQ(found.output, "voraiot path : C:\\svc\\\r\n\r\n");
+  const std::string d(1, static_cast<char>(info.DefaultChar[0]));
+  // "C:\보라 넥스\x.exe -service": the echo in a file goes on past the Korean.
+  const Discovered found = Run({"", RegistryValue{L"C:\\\xBCF4\xB77C \xB125\xC2A4\\x.exe -service"},
+                                RegistryValue{L"C:\\conf\\\x4E2D"}, "", "", ""});
+  const std::string path = "C:\\" + d + d + " " + d + d + "\\x.exe -service";
+  EXPECT_EQ(found.path, path);
+  EXPECT_EQ(found.config, "C:\\conf\\" + d);
+  EXPECT_EQ(found.output, "voraiot path : " + path + "\r\n\r\n");
 }
 
 // A 32-bit server keeps its product key in the 32-bit view; the own view wins when both

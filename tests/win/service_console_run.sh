@@ -38,7 +38,8 @@ wine_prefix_create "$prefix"
 drive=$prefix/drive_c
 product="$drive/Program Files/Voranex QZ"
 mkdir -p "$product" "$drive/voranex" "$drive/standin"
-cp "$bin/voranexmg.exe" "$bin/svcctl.exe" "$bin/port_holder.exe" "$drive/voranex/"
+cp "$bin/voranexmg.exe" "$bin/svcctl.exe" "$bin/port_holder.exe" "$bin/console_screen.exe" \
+  "$drive/voranex/"
 cp "$bin/voranexsv.exe" "$product/"
 cp "$bin/netstat-standin/netstat.exe" "$drive/standin/"
 
@@ -110,4 +111,36 @@ within 20 new_pid_differs || fail "voranexsv did not come back in a new process"
 kill -0 "$console_job" 2>/dev/null || fail "the console run ended"
 [ "$(svcctl state Voranexmg)" = STOPPED ] || fail "the console run changed its service's state"
 ! grep -q ReportEventW "$drive/console-events.log" || fail "the console run wrote events"
+
+# What a Korean console (output code page 949) shows of the help and of the echo of a
+# Korean path: the screen is read back as text, and the Korean must read as Korean.
+read_screen() {
+  local file=$1 job
+  shift
+  rm -f "$drive/$file"
+  w_background wineconsole 'C:\voranex\console_screen.exe' "C:\\$file" "$@" 2>/dev/null &
+  job=$!
+  within 60 bash -c "! kill -0 $job 2>/dev/null" || fail "console_screen did not end"
+  [ -s "$drive/$file" ] || fail "no screen was read back into $file"
+}
+read_screen help-screen.txt -stop: 'C:\voranex\voranexmg.exe' -help
+for sentence in '-help, -?: 도움말을 보여 줍니다' '-install: 서비스를 설치할 때 사용합니다.' \
+  '-uninstall: 서비스를 제거할 때 사용합니다.' '-start: 서비스를 시작합니다' '-stop: 서비스를 중지합니다'; do
+  grep -qF -- "$sentence" "$drive/help-screen.txt" \
+    || fail "the console does not show \"$sentence\"; it shows:
+$(cat "$drive/help-screen.txt")"
+done
+
+korean_path='C:\보라넥스 서버\voranexsv.exe -service'
+{
+  printf '\xff\xfe'
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\voranexsv]\r\n"ImagePath"="%s"\r\n' \
+    "${korean_path//\\/\\\\}" | iconv -f UTF-8 -t UTF-16LE
+} >"$drive/korean-path.reg"
+w regedit /s 'C:\korean-path.reg'
+read_screen echo-screen.txt -service 'C:\voranex\voranexmg.exe' -consoleStart
+grep -qxF "voraiot path : $korean_path" "$drive/echo-screen.txt" \
+  || fail "the console does not show the whole Korean path; it shows:
+$(cat "$drive/echo-screen.txt")"
+
 echo "console run: discovery line, two echo lines, holder $holder_pid gone, voranexsv $old_pid -> $(svcctl pid voranexsv)"
