@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "common/win_handles.h"
 
@@ -48,10 +49,11 @@ bool StateOfName(const wchar_t* name, DWORD& state) {
 }
 
 DWORD Usage() {
-  std::fwprintf(stderr,
-                L"usage: svcctl create NAME BINPATH [DISPLAY]\n"
-                L"       svcctl delete|start|stop|pause|continue|state|interrogate|pid NAME\n"
-                L"       svcctl wait NAME STATE [SECONDS]\n");
+  std::fwprintf(
+      stderr,
+      L"usage: svcctl create NAME BINPATH [DISPLAY]\n"
+      L"       svcctl delete|start|stop|pause|continue|state|interrogate|pid|config NAME\n"
+      L"       svcctl wait NAME STATE [SECONDS]\n");
   return ERROR_INVALID_PARAMETER;
 }
 
@@ -162,6 +164,36 @@ DWORD PrintProcessId(const wchar_t* name) {
   return error;
 }
 
+// What the SCM reports of the service's registration, one "field value" line each.
+DWORD PrintConfig(const wchar_t* name) {
+  OpenedService opened = Open(name, SERVICE_QUERY_CONFIG);
+  if (opened.error != ERROR_SUCCESS) {
+    return Fail(L"OpenServiceW", opened.error);
+  }
+  DWORD needed = 0;
+  ::QueryServiceConfigW(opened.service.Get(), nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!::QueryServiceConfigW(opened.service.Get(), config, needed, &needed)) {
+    return Fail(L"QueryServiceConfigW", ::GetLastError());
+  }
+  ::QueryServiceConfig2W(opened.service.Get(), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
+  std::vector<BYTE> descriptionBuffer(needed + sizeof(SERVICE_DESCRIPTIONW));
+  auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(descriptionBuffer.data());
+  if (!::QueryServiceConfig2W(opened.service.Get(), SERVICE_CONFIG_DESCRIPTION,
+                              descriptionBuffer.data(),
+                              static_cast<DWORD>(descriptionBuffer.size()), &needed)) {
+    return Fail(L"QueryServiceConfig2W", ::GetLastError());
+  }
+  std::wprintf(
+      L"type %lu\nstart %lu\nerror %lu\naccount %ls\ndisplay %ls\ndescription %ls\npath %ls\n",
+      config->dwServiceType, config->dwStartType, config->dwErrorControl,
+      config->lpServiceStartName, config->lpDisplayName,
+      description->lpDescription != nullptr ? description->lpDescription : L"",
+      config->lpBinaryPathName);
+  return ERROR_SUCCESS;
+}
+
 // Polls until the service reports the state, so that scripts need no sleeps of their own.
 DWORD WaitForState(const wchar_t* name, const wchar_t* stateName, const wchar_t* secondsText) {
   DWORD wanted = 0;
@@ -220,6 +252,8 @@ int wmain(int argc, wchar_t** argv) {
     result = PrintState(name);
   } else if (command == L"pid" && argc == 3) {
     result = PrintProcessId(name);
+  } else if (command == L"config" && argc == 3) {
+    result = PrintConfig(name);
   } else if (command == L"wait" && (argc == 4 || argc == 5)) {
     result = WaitForState(name, argv[3], argc == 5 ? argv[4] : nullptr);
   } else {
