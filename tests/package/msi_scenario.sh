@@ -18,6 +18,13 @@ fail() {
 }
 w() { WINEPREFIX=$prefix timeout 120 "$WINE_LOADER" "$@"; }
 answer() { w "$@" 2>/dev/null | tr -d '\r'; }
+# msiexec with a full log, whose end is shown when it fails.
+msiexec() {
+  local status=0
+  w msiexec "$@" /qn /l*v 'C:\msiexec.log' || status=$?
+  [ "$status" -eq 0 ] || tail -n 25 "$drive/msiexec.log" >&2
+  return "$status"
+}
 svcctl() { answer 'C:\tools\svcctl.exe' "$@"; }
 event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Voranexmg'
 folder='C:\Program Files\VORANEX\Voranexmg'
@@ -46,7 +53,7 @@ next=${version%.*}.$((${version##*.} + 1))
 reference=$(svcctl config Voranexmg)
 answer 'C:\tools\voranexmg.exe' -uninstall >/dev/null
 
-w msiexec /i 'C:\packages\old.msi' /qn || fail "msiexec /i exited with $?"
+msiexec /i 'C:\packages\old.msi' || fail "msiexec /i exited with $?"
 w 'C:\tools\svcctl.exe' wait Voranexmg RUNNING 30 || fail "the installed service does not run"
 config=$(svcctl config Voranexmg)
 [ "$(grep -v '^path ' <<<"$config")" = "$(grep -v '^path ' <<<"$reference")" ] \
@@ -64,22 +71,30 @@ grep -qE "EventMessageFile +REG_EXPAND_SZ +${folder//\\/\\\\}\\\\voranexmg.exe$"
 [ "$(installed_versions)" = "$version" ] || fail "installed: $(installed_versions)"
 
 old_pid=$(svcctl pid Voranexmg)
-w msiexec /i 'C:\packages\new.msi' /qn || fail "the upgrade exited with $?"
+msiexec /i 'C:\packages\new.msi' || fail "the upgrade exited with $?"
 w 'C:\tools\svcctl.exe' wait Voranexmg RUNNING 30 || fail "the upgraded service does not run"
 new_pid=$(svcctl pid Voranexmg)
 [ "$new_pid" != "$old_pid" ] || fail "the service was not restarted by the upgrade"
 [ "$(installed_versions)" = "$next" ] || fail "after the upgrade, installed: $(installed_versions)"
 
-if w msiexec /i 'C:\packages\old.msi' /qn; then
+if msiexec /i 'C:\packages\old.msi' 2>/dev/null; then
   fail "the older package installed over the newer one"
 fi
 [ "$(installed_versions)" = "$next" ] || fail "after the downgrade, installed: $(installed_versions)"
 [ "$(svcctl state Voranexmg)" = RUNNING ] || fail "the refused downgrade stopped the service"
 
-w msiexec /x 'C:\packages\new.msi' /qn || fail "msiexec /x exited with $?"
+msiexec /x 'C:\packages\new.msi' || fail "msiexec /x exited with $?"
 state=$(w 'C:\tools\svcctl.exe' state Voranexmg 2>&1 || true)
 grep -q 'OpenServiceW failed: 1060' <<<"$state" || fail "the service is still installed: $state"
 [ ! -e "$drive/Program Files/VORANEX/Voranexmg" ] || fail "files are left: $(ls -R "$drive/Program Files/VORANEX")"
 if w reg query "$event_source" >/dev/null 2>&1; then fail "the event source key is left"; fi
 [ -z "$(installed_versions)" ] || fail "an uninstall entry is left"
+# A folder chosen at the first install holds the upgrade too, and the removal finds it.
+msiexec /i 'C:\packages\old.msi' 'INSTALLDIR=C:\Elsewhere\Voranexmg' || fail "msiexec /i INSTALLDIR exited with $?"
+msiexec /i 'C:\packages\new.msi' || fail "the upgrade in INSTALLDIR exited with $?"
+grep -qx 'path "\?C:\\Elsewhere\\Voranexmg\\voranexmg.exe"\?' <<<"$(svcctl config Voranexmg)" \
+  || fail "the upgrade left the chosen folder: $(svcctl config Voranexmg | grep '^path ')"
+msiexec /x 'C:\packages\new.msi' || fail "msiexec /x of INSTALLDIR exited with $?"
+[ ! -e "$drive/Elsewhere/Voranexmg" ] || fail "files are left in the chosen folder"
+
 echo "msi: $version installed, upgraded to $next (service pid $old_pid -> $new_pid), downgrade refused, removed"
