@@ -46,15 +46,6 @@ bool Shows(const std::vector<std::wstring>& rows, const std::wstring& marker) {
   return false;
 }
 
-void ClearScreen(HANDLE console) {
-  CONSOLE_SCREEN_BUFFER_INFO info = {};
-  ::GetConsoleScreenBufferInfo(console, &info);
-  DWORD written = 0;
-  ::FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(info.dwSize.X * info.dwSize.Y),
-                                {0, 0}, &written);
-  ::SetConsoleCursorPosition(console, {0, 0});
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
@@ -73,7 +64,6 @@ int wmain(int argc, wchar_t* argv[]) {
     std::fputs("console_screen: the console's output code page cannot be set\n", stderr);
     return 3;
   }
-  ClearScreen(console);
 
   // The arguments carry no quotes: wineconsole's cmd /c drops inner ones anyway.
   std::wstring commandLine = argv[3];
