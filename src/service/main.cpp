@@ -41,10 +41,7 @@ int ReportOperation(const char* verb, DWORD error) {
   return 0;
 }
 
-int RunDispatcher() {
-  SERVICE_TABLE_ENTRYW table[] = {{g_serviceRecord.serviceName, ServiceMain}, {nullptr, nullptr}};
-  return ::StartServiceCtrlDispatcherW(table) ? 0 : -1;
-}
+int RunDispatcher() { return RunServiceDispatcher() ? 0 : -1; }
 
 int Run(int argc, wchar_t* argv[]) {
   CServiceManager manager;

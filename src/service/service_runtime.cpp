@@ -1,5 +1,6 @@
 #include "service/service_runtime.h"
 
+#include <mutex>
 #include <string>
 
 #include <boost/thread/exceptions.hpp>
@@ -17,6 +18,9 @@ namespace {
 
 constexpr DWORD kKeepAliveIntervalMs = 500;
 constexpr DWORD kPausedKeepAliveIntervalMs = 1000;
+
+// Held while a control is handled, so that the process waits for the handler to return.
+std::mutex g_controlMutex;
 
 // The console run reports against a null handle on purpose, so a failed report is
 // expected there and ignored everywhere.
@@ -92,6 +96,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   try {
+    const std::lock_guard<std::mutex> handling(g_controlMutex);
     CServiceManager manager;
     switch (control) {
       case SERVICE_CONTROL_STOP:
@@ -118,4 +123,11 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     ReportStatus(SERVICE_STOPPED, ERROR_EXCEPTION_IN_SERVICE);
   }
   return NO_ERROR;
+}
+
+bool RunServiceDispatcher() {
+  SERVICE_TABLE_ENTRYW table[] = {{g_serviceRecord.serviceName, ServiceMain}, {nullptr, nullptr}};
+  const bool dispatched = ::StartServiceCtrlDispatcherW(table) != FALSE;
+  const std::lock_guard<std::mutex> noHandlerRunning(g_controlMutex);
+  return dispatched;
 }

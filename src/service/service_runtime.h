@@ -16,6 +16,13 @@ DWORD RunServiceMain();
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData,
                                    LPVOID context);
 
+// Runs the service dispatcher for the record's service name until the service has
+// stopped; false when it cannot run (outside the SCM). It returns only once no control
+// is being handled: the dispatcher returns as soon as the stop is reported, Wine's runs
+// the handler on a thread of its own, and a process that ended then would take the
+// handler's answer with it, so that the sender's ControlService fails.
+bool RunServiceDispatcher();
+
 // The watchdog calls of the runtime, replaceable so that tests can reach the paths where
 // the thread cannot be created or a control comes before the watchdog runs.
 struct WatchdogCalls {

@@ -3,6 +3,8 @@
 // argument steers the watchdog start:
 //   normal          the real watchdog, on a system where the watched program always runs
 //   thread-fails    the start cannot create the thread
+//   slow-stop       the real watchdog, and the handler returns 500 ms after it reported
+//                   the stop, long after the dispatcher has returned
 //   direct          ServiceMain is called without the dispatcher, as no service can be
 #include <windows.h>
 
@@ -27,10 +29,16 @@ void Log(const char* format, unsigned long a = 0, unsigned long b = 0, unsigned 
   std::fflush(g_log);
 }
 
+bool g_slowStop = false;
+
 BOOL WINAPI LoggedReport(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   Log("report %lu %lu %lu\n", status->dwCurrentState, status->dwControlsAccepted,
       status->dwWin32ExitCode);
-  return ::SetServiceStatus(handle, status);
+  const BOOL reported = ::SetServiceStatus(handle, status);
+  if (g_slowStop && status->dwCurrentState == SERVICE_STOPPED) {
+    ::Sleep(500);
+  }
+  return reported;
 }
 
 // The watched program is always there, so the real watchdog runs no command.
@@ -84,13 +92,13 @@ int wmain(int argc, wchar_t* argv[]) {
   g_watchdogCalls = {&LoggedStart, &LoggedStopRequest};
   const std::wstring mode = argv[1];
   g_startFails = mode == L"thread-fails";
+  g_slowStop = mode == L"slow-stop";
   if (mode == L"direct") {
     ServiceMain(0, nullptr);
     Log("returned\n");
     return 0;
   }
-  SERVICE_TABLE_ENTRYW table[] = {{g_serviceRecord.serviceName, ServiceMain}, {nullptr, nullptr}};
-  const BOOL dispatched = ::StartServiceCtrlDispatcherW(table);
+  const bool dispatched = RunServiceDispatcher();
   Log("dispatcher returned %lu\n", static_cast<unsigned long>(dispatched));
   return dispatched ? 0 : 1;
 }

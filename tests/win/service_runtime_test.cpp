@@ -204,6 +204,16 @@ TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
   EXPECT_EQ(FinalLog(), expected);
 }
 
+// The stop's sender must get its answer even when the handler returns after the
+// dispatcher has: the process may not end while a control is being handled.
+TEST_F(ProbeServiceTest, StopIsAnsweredWhenTheHandlerReturnsLate) {
+  ASSERT_TRUE(InstallProbe(L"slow-stop"));
+  ASSERT_TRUE(StartTestService(kProbe));
+  ASSERT_TRUE(WaitForState(kProbe, SERVICE_RUNNING, 10000));
+  EXPECT_TRUE(SendControl(kProbe, SERVICE_CONTROL_STOP)) << "ControlService: " << ::GetLastError();
+  EXPECT_EQ(FinalLog().back(), "dispatcher returned 1");
+}
+
 TEST_F(ProbeServiceTest, WatchdogThatCannotStartEndsTheServiceWithAnExitCode) {
   ASSERT_TRUE(InstallProbe(L"thread-fails"));
   ASSERT_TRUE(StartTestService(kProbe));
