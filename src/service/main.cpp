@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 #include "common/console_text.h"
