@@ -65,7 +65,7 @@ int wmain(int argc, wchar_t* argv[]) {
     return 3;
   }
 
-  // The arguments carry no quotes: wineconsole's cmd /c drops inner ones anyway.
+  // Joined without quotes: a command line that passes through wineconsole loses them.
   std::wstring commandLine = argv[3];
   for (int i = 4; i < argc; ++i) {
     commandLine += std::wstring(L" ") + argv[i];
