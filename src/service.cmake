@@ -7,6 +7,7 @@ if(WIN32)
     service/error_text.cpp
     service/service_manager.cpp
     service/service_runtime.cpp
+    service/weak_permissions.cpp
   )
   # The resources: the version and the manifest, filled in with the project's version,
   # and the message table, which the message compiler writes first.
@@ -14,7 +15,7 @@ if(WIN32)
   configure_file(service/voranexmg.manifest.in ${VORANEX_GENERATED_DIR}/voranexmg.manifest @ONLY)
   add_executable(voranexmg service/main.cpp ${VORANEX_GENERATED_DIR}/voranexmg.rc)
   set_source_files_properties(${VORANEX_GENERATED_DIR}/voranexmg.rc PROPERTIES
-    OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin;${VORANEX_GENERATED_DIR}/voranexmg.manifest")
+    OBJECT_DEPENDS "${VORANEX_GENERATED_DIR}/event_messages.rc;${VORANEX_GENERATED_DIR}/MSG00409.bin;${VORANEX_GENERATED_DIR}/MSG00412.bin;${VORANEX_GENERATED_DIR}/voranexmg.manifest")
   # What ships, and what the tests run, is the stripped executable; its debug
   # information goes to voranexmg.exe.debug beside it, which the executable names.
   # Each rewrite of a PE file stamps the time into its header unless SOURCE_DATE_EPOCH

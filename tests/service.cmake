@@ -31,6 +31,11 @@ endfunction()
 
 set(_service_util win/service_test_util.cpp win/win_test_util.cpp)
 
+# The weak-permission check needs no SCM: descriptors come from SDDL.
+add_executable(permission_tests win/weak_permissions_test.cpp)
+target_link_libraries(permission_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+voranex_wine_gtest(permission_tests SOURCES win/weak_permissions_test.cpp)
+
 voranex_test_program(service_runtime_probe win/service_runtime_probe.cpp)
 voranex_test_program(service_stub win/service_stub.cpp)
 

@@ -11,6 +11,8 @@ else()
 endif()
 
 voranex_test_program(svcctl tools/svcctl.cpp)
+# The demo's Event Log records, worded by the executable's own message table.
+voranex_test_program(event_records tools/event_records.cpp)
 
 # The stand-ins for the watched program, for a stray port holder and for netstat.
 voranex_test_program(voranexsv standins/voranexsv.cpp)
@@ -23,6 +25,13 @@ voranex_test_program(netstat_standin standins/netstat_standin.cpp)
 set_target_properties(netstat_standin PROPERTIES
   OUTPUT_NAME netstat
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/netstat-standin)
+
+# The bounded restart command, with a port holder as the command that hangs.
+add_executable(watchdog_platform_tests win/windows_platform_test.cpp win/win_test_util.cpp
+  win/service_test_util.cpp)
+target_link_libraries(watchdog_platform_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+add_dependencies(watchdog_platform_tests port_holder)
+voranex_wine_gtest(watchdog_platform_tests SOURCES win/windows_platform_test.cpp)
 
 # Two hundred recovery cycles with real snapshots and commands; minutes under Wine.
 # It starts some ten processes a second, and beside it Wine's services.exe loses

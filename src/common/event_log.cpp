@@ -12,8 +12,12 @@ std::atomic<EventLog*> g_eventLog{nullptr};
 void SetEventLog(EventLog* log) { g_eventLog.store(log); }
 
 void WriteEvent(ServiceEvent event, const std::string& text) {
+  WriteEvent(event, std::vector<std::string>{text});
+}
+
+void WriteEvent(ServiceEvent event, const std::vector<std::string>& texts) {
   EventLog* const log = g_eventLog.load();
   if (log != nullptr) {
-    log->Write(event, text);
+    log->Write(event, texts);
   }
 }

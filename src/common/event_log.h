@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The event IDs as Event Viewer shows them; the message table numbers its texts the same.
 enum class ServiceEvent {
@@ -10,13 +11,18 @@ enum class ServiceEvent {
   kServerRestarted = 1001,
   kServerKeyMissing = 1002,
   kWatchdogNotStarted = 1003,
+  kRestartTimedOut = 1004,
+  kRestartLoop = 1005,
+  kRestartLoopOver = 1006,
+  kWeakPermissions = 1007,
 };
 
 class EventLog {
  public:
   virtual ~EventLog() = default;
-  // Never fails its caller: what cannot be written is dropped.
-  virtual void Write(ServiceEvent event, const std::string& text) = 0;
+  // Never fails its caller: what cannot be written is dropped. The texts are the event's
+  // insertion strings, %1 first.
+  virtual void Write(ServiceEvent event, const std::vector<std::string>& texts) = 0;
 };
 
 // Where events go from now on; nullptr, as at start and in the console run, drops them.
@@ -24,3 +30,4 @@ void SetEventLog(EventLog* log);
 
 // Writes the event, whose one insertion string is the text, to the current log, if any.
 void WriteEvent(ServiceEvent event, const std::string& text);
+void WriteEvent(ServiceEvent event, const std::vector<std::string>& texts);

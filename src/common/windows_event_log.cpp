@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/event_log.h"
 #include "common/narrow_text.h"
@@ -27,6 +28,14 @@ EventKind KindOf(ServiceEvent event) {
       return {EVENTLOG_WARNING_TYPE, MSG_SERVER_RESTARTED};
     case ServiceEvent::kServerKeyMissing:
       return {EVENTLOG_ERROR_TYPE, MSG_SERVER_KEY_MISSING};
+    case ServiceEvent::kRestartTimedOut:
+      return {EVENTLOG_ERROR_TYPE, MSG_RESTART_TIMED_OUT};
+    case ServiceEvent::kRestartLoop:
+      return {EVENTLOG_ERROR_TYPE, MSG_RESTART_LOOP};
+    case ServiceEvent::kRestartLoopOver:
+      return {EVENTLOG_INFORMATION_TYPE, MSG_RESTART_LOOP_OVER};
+    case ServiceEvent::kWeakPermissions:
+      return {EVENTLOG_WARNING_TYPE, MSG_WEAK_PERMISSIONS};
     case ServiceEvent::kWatchdogNotStarted:
       break;
   }
@@ -44,16 +53,22 @@ class WindowsEventLog : public EventLog {
     source_.Reset();
   }
 
-  void Write(ServiceEvent event, const std::string& text) override {
+  void Write(ServiceEvent event, const std::vector<std::string>& texts) override {
     try {
       // The texts are the echo lines, in the ANSI code page like everything narrow here.
-      const std::wstring wide = ToWide(CP_THREAD_ACP, text);
-      const wchar_t* strings[] = {wide.c_str()};
+      std::vector<std::wstring> wide;
+      std::vector<const wchar_t*> strings;
+      for (const std::string& text : texts) {
+        wide.push_back(ToWide(CP_THREAD_ACP, text));
+      }
+      for (const std::wstring& text : wide) {
+        strings.push_back(text.c_str());
+      }
       const EventKind kind = KindOf(event);
       const std::lock_guard<std::mutex> lock(mutex_);
       if (source_) {
-        ::ReportEventW(source_.Get(), kind.type, 0, kind.messageId, nullptr, 1, 0, strings,
-                       nullptr);
+        ::ReportEventW(source_.Get(), kind.type, 0, kind.messageId, nullptr,
+                       static_cast<WORD>(strings.size()), 0, strings.data(), nullptr);
       }
     } catch (...) {
       // An event that cannot be written is dropped; the caller goes on as before.

@@ -1,5 +1,7 @@
 #include "service/service_runtime.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "common/windows_event_log.h"
 #include "config/watched_service.h"
 #include "service/service_record.h"
+#include "service/weak_permissions.h"
 #include "watchdog/watchdog.h"
 
 WatchdogCalls g_watchdogCalls = {&StartWatchdogThread, &RequestWatchdogStop};
@@ -21,6 +24,42 @@ constexpr DWORD kPausedKeepAliveIntervalMs = 1000;
 
 // Held while a control is handled, so that the process waits for the handler to return.
 std::mutex g_controlMutex;
+
+// How the service ends: the handler raises it, and ServiceMain's thread, which waits for
+// nothing else, reports the stopped state once the handler has returned. The dispatcher
+// lets the process end as soon as that state is reported, and the handler's answer to
+// the stop's sender must be on its way by then.
+class StopSignal {
+ public:
+  // `reported`: the stopped state, with its exit code, has been reported already.
+  void Raise(bool reported) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    raised_ = true;
+    reported_ = reported_ || reported;
+    changed_.notify_all();
+  }
+  // Waits until raised; true when the stopped state is still to be reported.
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return raised_; });
+    return !reported_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool raised_ = false;
+  bool reported_ = false;
+};
+
+StopSignal g_stopSignal;
+
+// Lives as long as the process, so that each weak object is told of once per run.
+WeakPermissionAudit g_permissionAudit;
+
+void AuditPermissions() { g_permissionAudit.Run(); }
+
+void WaitUntilNoControlIsHandled() { const std::lock_guard<std::mutex> lock(g_controlMutex); }
 
 // The console run reports against a null handle on purpose, so a failed report is
 // expected there and ignored everywhere.
@@ -42,6 +81,7 @@ bool StartWatchdog() {
   } catch (const boost::thread_resource_error&) {
     WriteEvent(ServiceEvent::kWatchdogNotStarted, std::to_string(kWatchdogStartFailedExitCode));
     ReportStatus(SERVICE_STOPPED, kWatchdogStartFailedExitCode);
+    g_stopSignal.Raise(true);
     return false;
   }
 }
@@ -66,6 +106,12 @@ DWORD RunServiceMain() {
   }
 
   ReportStatus(SERVICE_START_PENDING);
+  if (!consoleRun) {
+    // What the service runs and reads as LocalSystem, checked at start and before every
+    // restart; the console run runs as the administrator who started it.
+    AuditPermissions();
+    SetBeforeRestart(&AuditPermissions);
+  }
   g_serviceRecord.controlsAccepted |= SERVICE_ACCEPT_STOP;
   ReportStatus(GetServiceState());
   // Pre-shutdown comes before Windows asks the other services to stop, so the watchdog
@@ -77,10 +123,18 @@ DWORD RunServiceMain() {
   }
   ReportStatus(SERVICE_RUNNING);
 
-  for (;;) {
-    if (!consoleRun && GetServiceState() == SERVICE_STOPPED) {
-      return 0;
+  if (!consoleRun) {
+    // The handler tells of the stop. Asking the SCM for the state instead would send a
+    // control of our own, and Wine's SCM ends a process that gets any control between a
+    // stop's sending and its stop-pending report.
+    if (g_stopSignal.Wait()) {
+      WaitUntilNoControlIsHandled();
+      ReportStatus(SERVICE_STOPPED);
     }
+    return 0;
+  }
+  // The console run never returns; the installed service's state chooses its pace.
+  for (;;) {
     ::Sleep(GetServiceState() == SERVICE_PAUSED ? kPausedKeepAliveIntervalMs
                                                 : kKeepAliveIntervalMs);
   }
@@ -103,7 +157,7 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
       case SERVICE_CONTROL_PRESHUTDOWN:
         ReportStatus(SERVICE_STOP_PENDING);
         g_watchdogCalls.requestStop();
-        ReportStatus(SERVICE_STOPPED);
+        g_stopSignal.Raise(false);
         break;
       case SERVICE_CONTROL_PAUSE:
         ReportStatus(SERVICE_PAUSE_PENDING);
@@ -121,6 +175,7 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     }
   } catch (...) {
     ReportStatus(SERVICE_STOPPED, ERROR_EXCEPTION_IN_SERVICE);
+    g_stopSignal.Raise(true);
   }
   return NO_ERROR;
 }
@@ -128,6 +183,6 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
 bool RunServiceDispatcher() {
   SERVICE_TABLE_ENTRYW table[] = {{g_serviceRecord.serviceName, ServiceMain}, {nullptr, nullptr}};
   const bool dispatched = ::StartServiceCtrlDispatcherW(table) != FALSE;
-  const std::lock_guard<std::mutex> noHandlerRunning(g_controlMutex);
+  WaitUntilNoControlIsHandled();
   return dispatched;
 }

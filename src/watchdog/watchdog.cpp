@@ -16,6 +16,7 @@
 #include "config/watched_program.h"
 #include "config/watched_service.h"
 #include "watchdog/netstat_parser.h"
+#include "watchdog/restart_loop.h"
 #include "watchdog/system_platform.h"
 #include "watchdog/watchdog_platform.h"
 
@@ -28,16 +29,29 @@ const char kEchoPrefix[] = "command : ";
 const boost::posix_time::time_duration kKillPause = boost::posix_time::microseconds(1000000);
 const boost::posix_time::time_duration kSurvivorPause = boost::posix_time::microseconds(10000000);
 const boost::posix_time::time_duration kCyclePause = boost::posix_time::microseconds(10000000);
+// Well above the SCM's own 30 seconds for a start, and above the starter's own wait.
+const boost::posix_time::time_duration kRestartLimit = boost::posix_time::minutes(2);
 
 // Read by the watchdog between process entries; nothing else is ordered by it.
 std::atomic<bool> g_stopRequested{false};
 
 // The control handler and ServiceMain both reach the thread object, so it is only
-// touched under this lock. The watchdog itself never takes it.
+// touched under this lock; the watchdog takes it only when it leaves its loop. Nobody
+// waits while holding it for a thread that may still be inside a command.
 boost::mutex g_threadMutex;
 boost::thread g_watchdogThread;
+// True from the start of the thread until it has decided to end.
+bool g_watchdogActive = false;
+// A continue that came while the stopped watchdog was still busy: it carries on.
+bool g_resumeRequested = false;
 
 WatchdogPlatform* g_platform = nullptr;
+
+// Outlives each watchdog thread, so that a pause and continue do not hide a loop; only
+// the one watchdog that runs cycles touches it.
+RestartLoopMonitor g_restartLoop;
+
+void (*g_beforeRestart)() = nullptr;
 
 bool StopRequested() { return g_stopRequested.load(std::memory_order_relaxed); }
 
@@ -63,10 +77,14 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
 }
 
 // The event log gets the same text as the echo, so that a search finds it in both.
-void RunAndEcho(WatchdogPlatform& platform, const std::string& command, ServiceEvent event) {
-  platform.RunCommand(command);
+void Echo(const std::string& command, ServiceEvent event) {
   std::cout << kEchoPrefix << command << std::endl;
   WriteEvent(event, command);
+}
+
+void RunAndEcho(WatchdogPlatform& platform, const std::string& command, ServiceEvent event) {
+  platform.RunCommand(command);
+  Echo(command, event);
 }
 
 // The identifiers are pasted into a line for the command interpreter, so anything but
@@ -123,20 +141,51 @@ void KillAndWait(WatchdogPlatform& platform, const PidSet& owners) {
   }
 }
 
+// The server's own starter is the one command that may never return; a watchdog stuck in
+// it would look for nothing and restart nothing again.
 void RunRecoveryCycle(WatchdogPlatform& platform) {
   KillAndWait(platform, FindOwnersOfWatchedPorts(platform));
-  RunAndEcho(platform, "\"" + g_watchedProgramPath + "\"" + kRestartSuffix,
-             ServiceEvent::kServerRestarted);
+  const std::string restart = "\"" + g_watchedProgramPath + "\"" + kRestartSuffix;
+  if (g_beforeRestart != nullptr) {
+    g_beforeRestart();
+  }
+  const bool ended = platform.RunCommandWithin(restart, kRestartLimit);
+  Echo(restart, ServiceEvent::kServerRestarted);
+  if (!ended) {
+    WriteEvent(ServiceEvent::kRestartTimedOut,
+               std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
+  }
+  g_restartLoop.OnRestart(platform.Now(), restart);
+}
+
+// Called as the thread leaves its loop: true when a continue came meanwhile, and the
+// thread then carries on as the new watchdog, with the stop request behind it.
+bool CarryOnAfterStop() {
+  const boost::lock_guard<boost::mutex> lock(g_threadMutex);
+  if (!g_resumeRequested) {
+    g_watchdogActive = false;
+    return false;
+  }
+  g_resumeRequested = false;
+  g_stopRequested.store(false, std::memory_order_relaxed);
+  // The stop's interruption may still be pending when the loop ended at its top.
+  try {
+    boost::this_thread::interruption_point();
+  } catch (const boost::thread_interrupted&) {
+  }
+  return true;
 }
 
 void WatchdogThreadEntry() {
-  try {
-    WatchdogLoop();
-  } catch (const boost::thread_interrupted&) {
-    // The stop request: the thread ends here, quietly.
-  } catch (...) {
-    // Nothing may leave a thread's entry; the watchdog then simply ends.
-  }
+  do {
+    try {
+      WatchdogLoop();
+    } catch (const boost::thread_interrupted&) {
+      // The stop request: the loop ends here, quietly.
+    } catch (...) {
+      // Nothing may leave a thread's entry; the watchdog then simply ends.
+    }
+  } while (CarryOnAfterStop());
 }
 
 }  // namespace
@@ -155,7 +204,9 @@ void WatchdogLoop() {
   }
   const std::wstring imageName = kWatchedImageName;
   while (!StopRequested()) {
-    if (!IsProcessRunning(imageName)) {
+    if (IsProcessRunning(imageName)) {
+      g_restartLoop.OnServerFound(platform->Now());
+    } else {
       // A stop that cuts the walk short also makes it answer "absent"; a recovery then
       // would kill the healthy server that holds its own ports.
       if (StopRequested()) {
@@ -169,22 +220,38 @@ void WatchdogLoop() {
 
 void StartWatchdogThread() {
   const boost::lock_guard<boost::mutex> lock(g_threadMutex);
-  if (g_watchdogThread.joinable()) {
-    if (!StopRequested()) {
-      return;
+  if (g_watchdogActive) {
+    // A stopped watchdog that is still inside a command would keep a continue waiting for
+    // as long as the command runs; it carries on instead, at its next pause or cycle.
+    if (StopRequested()) {
+      g_resumeRequested = true;
     }
+    return;
+  }
+  if (g_watchdogThread.joinable()) {
+    // It has left its loop already, so this wait is short.
     g_watchdogThread.join();
   }
   g_stopRequested.store(false, std::memory_order_relaxed);
+  g_resumeRequested = false;
   g_watchdogThread = boost::thread(&WatchdogThreadEntry);
+  g_watchdogActive = true;
 }
 
 void RequestWatchdogStop() {
   const boost::lock_guard<boost::mutex> lock(g_threadMutex);
   if (g_watchdogThread.joinable()) {
     g_stopRequested.store(true, std::memory_order_relaxed);
+    // A stop or pause after a continue that is still pending wins.
+    g_resumeRequested = false;
     g_watchdogThread.interrupt();
   }
 }
 
-void SetWatchdogPlatform(WatchdogPlatform* platform) { g_platform = platform; }
+void SetBeforeRestart(void (*check)()) { g_beforeRestart = check; }
+
+void SetWatchdogPlatform(WatchdogPlatform* platform) {
+  g_platform = platform;
+  // Another platform brings another clock.
+  g_restartLoop = RestartLoopMonitor();
+}

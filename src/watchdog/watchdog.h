@@ -18,6 +18,10 @@ void WatchdogLoop();
 // True when a process has exactly this image name, letter case included.
 bool IsProcessRunning(std::wstring name);
 
+// Called before each restart command, from the watchdog thread; nullptr for none. Set
+// before the watchdog starts.
+void SetBeforeRestart(void (*check)());
+
 // The platform that the watchdog uses from now on; nullptr restores the system's own.
 // Only to be swapped while no watchdog runs.
 void SetWatchdogPlatform(WatchdogPlatform* platform);

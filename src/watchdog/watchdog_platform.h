@@ -2,6 +2,7 @@
 // can drive whole recovery cycles without processes, commands or ten-second waits.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,17 @@ class WatchdogPlatform {
   virtual bool CaptureOutput(const char* command, std::string& output) = 0;
   // Runs a command line through the command interpreter and waits for it to end.
   virtual void RunCommand(const std::string& command) = 0;
+  // Runs a command line as RunCommand does, but waits for it at most `limit`: then it ends
+  // the command interpreter and whatever it started that still runs, and returns false.
+  // Platforms whose commands always end may keep this default.
+  virtual bool RunCommandWithin(const std::string& command,
+                                const boost::posix_time::time_duration& limit) {
+    static_cast<void>(limit);
+    RunCommand(command);
+    return true;
+  }
+  // The watchdog's clock, which tests put under their own control.
+  virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
   // An interruption point: a stop request ends it at once with thread_interrupted.
   virtual void Pause(const boost::posix_time::time_duration& duration) = 0;
 };

@@ -9,5 +9,7 @@ class WindowsWatchdogPlatform : public WatchdogPlatform {
   std::unique_ptr<ProcessSnapshot> SnapshotProcesses() override;
   bool CaptureOutput(const char* command, std::string& output) override;
   void RunCommand(const std::string& command) override;
+  bool RunCommandWithin(const std::string& command,
+                        const boost::posix_time::time_duration& limit) override;
   void Pause(const boost::posix_time::time_duration& duration) override;
 };

@@ -1,12 +1,15 @@
 // Stands in for the watched program in the tests. Started by the SCM it runs as the
 // service voranexsv and holds a TCP and a UDP port (4033, or the one given with
 // "-port N" in its ImagePath) until it is stopped or killed; run with "-start" it asks
-// the SCM to start the voranexsv service and returns, as the real program does.
+// the SCM to start the voranexsv service and returns, as the real program does, unless a
+// file "voranexsv.hang" lies beside it: then it hangs, as a starter that waits for
+// something that never comes.
 // First: winsock2.h has to come before windows.h, which may bring the older winsock.h.
 #include "socket_handle.h"
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "common/win_handles.h"
 #include "config/watched_program.h"
@@ -57,7 +60,21 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   Report(SERVICE_STOPPED);
 }
 
+bool HangMarkerBesideMe() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return false;
+  }
+  std::wstring marker(path, length);
+  marker = marker.substr(0, marker.find_last_of(L'\\') + 1) + L"voranexsv.hang";
+  return ::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 DWORD StartOwnService() {
+  if (HangMarkerBesideMe()) {
+    ::Sleep(INFINITE);
+  }
   UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
     return ::GetLastError();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -18,6 +19,7 @@
 
 #include "common/event_log.h"
 #include "config/watched_service.h"
+#include "watchdog/restart_loop.h"
 #include "watchdog/watchdog_platform.h"
 
 namespace {
@@ -35,6 +37,18 @@ std::string Listing(const std::vector<std::pair<std::string, std::string>>& port
   return text;
 }
 
+// Each event as "ID [text] [text]...".
+struct RecordingLog : EventLog {
+  std::vector<std::string> lines;
+  void Write(ServiceEvent event, const std::vector<std::string>& texts) override {
+    std::string line = std::to_string(static_cast<int>(event));
+    for (const std::string& text : texts) {
+      line += " [" + text + "]";
+    }
+    lines.push_back(line);
+  }
+};
+
 class ScriptedPlatform : public WatchdogPlatform {
  public:
   // What the watchdog sees, and what the test is told.
@@ -48,6 +62,21 @@ class ScriptedPlatform : public WatchdogPlatform {
   int stopAtEntry = -1;
   // Pauses from this one on really sleep, so that the test itself can stop them.
   int sleepFromPause = -1;
+  // What the bounded restart answers, and whether it waits for OpenRestartGate first.
+  bool restartEnds = true;
+  bool holdRestart = false;
+  boost::posix_time::time_duration restartLimit;
+
+  void OpenRestartGate() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    holdRestart = false;
+    changed_.notify_all();
+  }
+  // The most watchdog threads that were alive at once, counted from their first walk.
+  int MostThreadsAtOnce() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return mostAlive_;
+  }
 
   std::vector<std::string> Events() {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -94,7 +123,28 @@ class ScriptedPlatform : public WatchdogPlatform {
     }
   }
 
+  bool RunCommandWithin(const std::string& command,
+                        const boost::posix_time::time_duration& limit) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !holdRestart; });
+      restartLimit = limit;
+    }
+    RunCommand(command);
+    return restartEnds;
+  }
+
+  // Time passes only in the watchdog's pauses.
+  std::chrono::steady_clock::time_point Now() override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::chrono::steady_clock::time_point() + paused_;
+  }
+
   void Pause(const boost::posix_time::time_duration& duration) override {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      paused_ += std::chrono::microseconds(duration.total_microseconds());
+    }
     const int index = pauses_++;
     Record("pause " + std::to_string(duration.total_seconds()));
     // A watchdog that never ends must not hang the test run.
@@ -139,13 +189,18 @@ class ScriptedPlatform : public WatchdogPlatform {
 
   // Signals WaitForExit when the thread that first calls this ends.
   void WatchThread() {
-    if (watchedThread_ == boost::this_thread::get_id()) {
-      return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!seenThreads_.insert(boost::this_thread::get_id()).second) {
+        return;
+      }
+      ++alive_;
+      mostAlive_ = std::max(mostAlive_, alive_);
     }
-    watchedThread_ = boost::this_thread::get_id();
     boost::this_thread::at_thread_exit([this] {
       const std::lock_guard<std::mutex> lock(mutex_);
       ++exitCount_;
+      --alive_;
       exited_.notify_all();
     });
   }
@@ -155,8 +210,11 @@ class ScriptedPlatform : public WatchdogPlatform {
   std::condition_variable exited_;
   std::vector<std::string> events_;
   int pauses_ = 0;
+  std::chrono::microseconds paused_{0};
   int exitCount_ = 0;
-  boost::thread::id watchedThread_;
+  std::set<boost::thread::id> seenThreads_;
+  int alive_ = 0;
+  int mostAlive_ = 0;
 };
 
 class WatchdogTest : public ::testing::Test {
@@ -257,20 +315,15 @@ TEST_F(WatchdogTest, OwnersAreKilledAndWaitedForInTextOrder) {
 
 // Each command goes to the event log as it was echoed, right after its echo line.
 TEST_F(WatchdogTest, EveryEchoedCommandIsAlsoAnEvent) {
-  struct RecordingLog : EventLog {
-    std::vector<std::string> lines;
-    void Write(ServiceEvent event, const std::string& text) override {
-      lines.push_back(std::to_string(static_cast<int>(event)) + " " + text);
-    }
-  } log;
+  RecordingLog log;
   platform_.processes = {{L"a.exe", 888}, {L"b.exe", 1044}};
   platform_.listing = Listing({{"4033", "888"}, {"4044", "1044"}});
   platform_.stopAtPause = 1;
   SetEventLog(&log);
   RunUntilStopped();
   SetEventLog(nullptr);
-  EXPECT_EQ(log.lines, (Events{"1000 taskkill /F /pid 1044", "1000 taskkill /F /pid 888",
-                               "1001 " + Restart()}));
+  EXPECT_EQ(log.lines, (Events{"1000 [taskkill /F /pid 1044]", "1000 [taskkill /F /pid 888]",
+                               "1001 [" + Restart() + "]"}));
   EXPECT_EQ(echo_.str(),
             "command : taskkill /F /pid 1044\ncommand : taskkill /F /pid 888\n"
             "command : " +
@@ -353,7 +406,9 @@ TEST_F(WatchdogTest, StartLeavesARunningWatchdogAlone) {
   EXPECT_TRUE(platform_.WaitForExit());
 }
 
-TEST_F(WatchdogTest, ContinueWaitsForTheOldThreadAndChecksAtOnce) {
+// Continue after a stop looks at once, whether the stopped thread has ended already or
+// carries on as the new watchdog.
+TEST_F(WatchdogTest, ContinueChecksAtOnceAndTheOldWatchdogRunsNoMore) {
   ASSERT_NO_FATAL_FAILURE(StartRestingWatchdog());
   RequestWatchdogStop();
 
@@ -363,14 +418,108 @@ TEST_F(WatchdogTest, ContinueWaitsForTheOldThreadAndChecksAtOnce) {
   SetWatchdogPlatform(&next);
   const auto started = std::chrono::steady_clock::now();
   StartWatchdogThread();
-  // Start returns only once the old thread is gone.
-  EXPECT_TRUE(platform_.WaitForExit());
-  EXPECT_EQ(platform_.Events(), (Events{"snapshot", "pause 10"}));
   ASSERT_TRUE(next.WaitForEvents(1));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(platform_.Events(), (Events{"snapshot", "pause 10"}));
 
   RequestWatchdogStop();
   EXPECT_TRUE(next.WaitForExit());
+  EXPECT_TRUE(platform_.WaitForExit());
+}
+
+// A starter that hangs holds the watchdog inside its command. Pause and continue must
+// still be answered at once, and once the command ends exactly one watchdog goes on.
+TEST_F(WatchdogTest, PauseAndContinueDuringAHungRestartLeaveOneWatchdog) {
+  platform_.holdRestart = true;
+  platform_.sleepFromPause = 0;
+  StartWatchdogThread();
+  ASSERT_TRUE(platform_.WaitForEvents(2));  // snapshot, capture: then the held restart
+
+  const auto before = std::chrono::steady_clock::now();
+  RequestWatchdogStop();
+  StartWatchdogThread();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+
+  platform_.OpenRestartGate();
+  ASSERT_TRUE(platform_.WaitForEvents(7));
+  RequestWatchdogStop();
+  EXPECT_TRUE(platform_.WaitForExit());
+  const std::string restart = "run " + Restart();
+  EXPECT_EQ(platform_.Events(), (Events{"snapshot", "capture netstat -ano", restart, "pause 10",
+                                        "snapshot", "capture netstat -ano", restart, "pause 10"}));
+  EXPECT_EQ(platform_.MostThreadsAtOnce(), 1);
+}
+
+// A stop after the continue wins: once the command ends, nothing more runs.
+TEST_F(WatchdogTest, StopAfterAPendingContinueEndsTheWatchdog) {
+  platform_.holdRestart = true;
+  platform_.sleepFromPause = 0;
+  StartWatchdogThread();
+  ASSERT_TRUE(platform_.WaitForEvents(2));
+  RequestWatchdogStop();
+  StartWatchdogThread();
+  RequestWatchdogStop();
+  platform_.OpenRestartGate();
+  EXPECT_TRUE(platform_.WaitForExit());
+  EXPECT_EQ(platform_.Events(),
+            (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+}
+
+// The restart is bounded at two minutes; one that had to be ended is echoed as usual,
+// recorded as an error with its command and the time waited, and the cycle goes on.
+TEST_F(WatchdogTest, ARestartThatOutlivesItsBoundIsRecordedAndTheCycleGoesOn) {
+  RecordingLog log;
+  platform_.restartEnds = false;
+  platform_.stopAtPause = 0;
+  SetEventLog(&log);
+  const Events events = RunUntilStopped();
+  SetEventLog(nullptr);
+  EXPECT_EQ(events, (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(platform_.restartLimit, boost::posix_time::minutes(2));
+  EXPECT_EQ(log.lines, (Events{"1001 [" + Restart() + "]", "1004 [" + Restart() + "] [120]"}));
+  EXPECT_EQ(echo_.str(), "command : " + Restart() + "\n");
+}
+
+// A server that dies right after each start: the third start within ten minutes is a
+// loop, told once with the count, the span and the command; two starts are not.
+TEST_F(WatchdogTest, TheThirdRestartWithinTenMinutesIsALoop) {
+  for (const int stopAt : {1, 4}) {
+    ScriptedPlatform platform;
+    platform.stopAtPause = stopAt;
+    RecordingLog log;
+    SetEventLog(&log);
+    RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    const std::string restarted = "1001 [" + Restart() + "]";
+    Events expected(static_cast<std::size_t>(stopAt + 1), restarted);
+    if (stopAt == 4) {
+      expected.insert(expected.begin() + 3, "1005 [3] [20] [" + Restart() + "]");
+    }
+    EXPECT_EQ(log.lines, expected) << stopAt + 1 << " restarts";
+  }
+}
+
+TEST(RestartLoopMonitorTest, ALoopIsToldAgainHourlyAndItsEndOnce) {
+  using namespace std::chrono;
+  RestartLoopMonitor monitor;
+  RecordingLog log;
+  SetEventLog(&log);
+  const RestartLoopMonitor::Clock::time_point start;
+  seconds now{0};
+  for (; now <= hours(1) + seconds(40); now += seconds(20)) {
+    monitor.OnRestart(start + now, "r");
+  }
+  EXPECT_EQ(log.lines, (Events{"1005 [3] [40] [r]", "1005 [183] [3640] [r]"}));
+  // The server found running at every check: the loop is over after ten minutes, once.
+  for (const seconds up = now; now - up < minutes(10); now += seconds(10)) {
+    monitor.OnServerFound(start + now);
+  }
+  EXPECT_EQ(log.lines.size(), 2u) << "over too early";
+  monitor.OnServerFound(start + now);
+  monitor.OnServerFound(start + now + seconds(10));
+  SetEventLog(nullptr);
+  EXPECT_EQ(log.lines.back(), "1006 [183]");
+  EXPECT_EQ(log.lines.size(), 3u);
 }
 
 TEST_F(WatchdogTest, StopBeforeAnyStartIsHarmless) {

@@ -1,9 +1,13 @@
 // voranexmg.exe itself, run from a folder whose name has a space, against Wine's real
 // SCM and registry: its lines, exit codes and what it leaves in the SCM.
 #include <windows.h>
+// Security descriptors need the types of windows.h declared first.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -217,18 +221,30 @@ TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
       ::LoadLibraryExW(InFolder(L"voranexmg.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
       &::FreeLibrary);
   ASSERT_NE(module, nullptr);
-  const DWORD ids[] = {MSG_PORT_OWNER_KILLED, MSG_SERVER_RESTARTED, MSG_SERVER_KEY_MISSING,
-                       MSG_WATCHDOG_NOT_STARTED};
-  for (DWORD expected = 1000; expected <= 1003; ++expected) {
+  const DWORD ids[] = {MSG_PORT_OWNER_KILLED,    MSG_SERVER_RESTARTED,  MSG_SERVER_KEY_MISSING,
+                       MSG_WATCHDOG_NOT_STARTED, MSG_RESTART_TIMED_OUT, MSG_RESTART_LOOP,
+                       MSG_RESTART_LOOP_OVER};
+  const auto hasHangul = [](const std::wstring& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](wchar_t c) { return c >= 0xAC00 && c <= 0xD7A3; });
+  };
+  for (DWORD expected = 1000; expected <= 1006; ++expected) {
     const DWORD id = ids[expected - 1000];
     EXPECT_EQ(id & 0xFFFF, expected);
-    DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(L"taskkill /F /pid 812")};
-    wchar_t text[512] = {};
-    EXPECT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                               module.get(), id, 0, text, 512, reinterpret_cast<va_list*>(inserts)),
-              0u)
-        << expected;
-    EXPECT_NE(std::wstring(text).find(L"taskkill /F /pid 812"), std::wstring::npos) << expected;
+    // Event Viewer shows the text in the viewer's language, English or Korean.
+    for (const WORD language : {WORD{0x409}, WORD{0x412}}) {
+      DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(L"<1>"),
+                             reinterpret_cast<DWORD_PTR>(L"<2>"),
+                             reinterpret_cast<DWORD_PTR>(L"<3>")};
+      wchar_t text[512] = {};
+      EXPECT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 module.get(), id, language, text, 512,
+                                 reinterpret_cast<va_list*>(inserts)),
+                0u)
+          << expected << " in " << language;
+      EXPECT_NE(std::wstring(text).find(L"<1>"), std::wstring::npos) << expected;
+      EXPECT_EQ(hasHangul(text), language == 0x412) << expected << " in " << language;
+    }
   }
 }
 
@@ -304,6 +320,80 @@ TEST_F(VoranexmgExeTest, StartPauseContinueAndStopWithTheWatchedProgram) {
   const ProcessResult stop = Voranexmg(L"-stop");
   EXPECT_EQ(stop.output, TextMode("Stop: [Voranexmg] Success\n"));
   EXPECT_EQ(QueryState(kName), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// The server's starter hangs, and the watchdog with it: pause, continue and stop are each
+// answered in a few seconds all the same, and the stop ends the service's process.
+TEST_F(VoranexmgExeTest, ControlsAreAnsweredWhileTheStarterHangs) {
+  const std::wstring marker = InFolder(L"voranexsv.hang");
+  struct MarkerRemoval {
+    std::wstring path;
+    ~MarkerRemoval() { ::DeleteFileW(path.c_str()); }
+  } removal{marker};
+  ASSERT_TRUE(::CloseHandle(::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr)));
+  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+  ASSERT_EQ(Voranexmg(L"-start").output, TextMode("Start: [Voranexmg] Success\n"));
+  const DWORD servicePid = ServiceProcessId(kName);
+  ASSERT_NE(servicePid, 0u);
+  ASSERT_TRUE(WaitUntil([] { return !ProcessIds(L"voranexsv.exe").empty(); }, 30000))
+      << "the watchdog did not run the starter";
+
+  const std::pair<DWORD, DWORD> steps[] = {{SERVICE_CONTROL_PAUSE, SERVICE_PAUSED},
+                                           {SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING},
+                                           {SERVICE_CONTROL_STOP, SERVICE_STOPPED}};
+  for (const auto& [control, state] : steps) {
+    SCOPED_TRACE(control);
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_TRUE(SendControl(kName, control)) << "ControlService: " << ::GetLastError();
+    EXPECT_TRUE(WaitForState(kName, state, 5000));
+    EXPECT_LT(::GetTickCount64() - began, 5000u);
+  }
+  EXPECT_TRUE(WaitForExit(servicePid, 10000)) << "the service's process still runs";
+}
+
+// Installed from a folder that everyone may write to, the service says so once per run,
+// at start, not again before its restart; the watched program's normal folder is fine.
+TEST_F(VoranexmgExeTest, AWorldWritableFolderIsToldOfOnce) {
+  std::wstring weak = L"C:\\Voranexmg Weak";
+  ::CreateDirectoryW(weak.c_str(), nullptr);
+  ASSERT_TRUE(
+      ::CopyFileW(InFolder(L"voranexmg.exe").c_str(), (weak + L"\\voranexmg.exe").c_str(), FALSE));
+  PSECURITY_DESCRIPTOR open = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ::GetSecurityDescriptorDacl(open, &present, &dacl, &defaulted);
+  const DWORD set = ::SetNamedSecurityInfoW(&weak[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, dacl, nullptr);
+  ::LocalFree(open);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+
+  const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
+  ASSERT_EQ(RunCaptured(L"\"" + weak + L"\\voranexmg.exe\" -install").exitCode, 0u);
+  ASSERT_EQ(RunCaptured(L"\"" + weak + L"\\voranexmg.exe\" -start").exitCode, 0u);
+  // The restart of the watched program checks again.
+  EXPECT_NE(WaitForWatchedService(0, 30000), 0u);
+  const std::string restarted = R"(warn:eventlog:ReportEventW L"\"C:\\Program Files)";
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return ReadWholeFile(kServiceEvents).find(restarted, eventsBefore) != std::string::npos;
+      },
+      10000));
+  const std::string events = ReadWholeFile(kServiceEvents).substr(eventsBefore);
+  const std::string told = R"(warn:eventlog:ReportEventW L"C:\\Voranexmg Weak")";
+  const std::size_t first = events.find(told);
+  EXPECT_NE(first, std::string::npos) << events;
+  EXPECT_EQ(events.find(told, first + 1), std::string::npos) << "told twice";
+  EXPECT_NE(events.find(R"(warn:eventlog:ReportEventW L"Everyone")"), std::string::npos) << events;
+  EXPECT_EQ(events.find(R"(warn:eventlog:ReportEventW L"C:\\Program Files)"), std::string::npos)
+      << "a normal folder told of:\n"
+      << events;
+  RemoveService(kName);
 }
 
 TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {

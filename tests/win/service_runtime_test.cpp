@@ -56,8 +56,9 @@ TEST_F(ControlHandlerTest, ReportsPendingBeforeTheWatchdogIsTouchedAndNothingFor
     std::vector<std::string> events;
   };
   const Case cases[] = {
-      {SERVICE_CONTROL_STOP, &RecordStart, {"report 3 3 0", "stop request", "report 1 3 0"}},
-      {SERVICE_CONTROL_PRESHUTDOWN, &RecordStart, {"report 3 3 0", "stop request", "report 1 3 0"}},
+      // The stopped state is ServiceMain's to report, once the handler has returned.
+      {SERVICE_CONTROL_STOP, &RecordStart, {"report 3 3 0", "stop request"}},
+      {SERVICE_CONTROL_PRESHUTDOWN, &RecordStart, {"report 3 3 0", "stop request"}},
       {SERVICE_CONTROL_PAUSE, &RecordStart, {"report 6 3 0", "stop request", "report 7 3 0"}},
       {SERVICE_CONTROL_CONTINUE, &RecordStart, {"report 5 3 0", "start", "report 4 3 0"}},
       // No thread for the watchdog: the service ends, with a code that says why.

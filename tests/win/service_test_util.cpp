@@ -1,6 +1,7 @@
 #include "service_test_util.h"
 
 #include "common/win_handles.h"
+#include "win_test_util.h"
 
 namespace {
 
@@ -76,11 +77,16 @@ void RemoveService(const wchar_t* name) {
       WaitForState(name, SERVICE_STOPPED, 10000);
     }
   }
-  UniqueServiceHandle manager;
-  const UniqueServiceHandle service = OpenTestService(name, manager);
-  if (service) {
-    ::DeleteService(service.Get());
+  {
+    UniqueServiceHandle manager;
+    const UniqueServiceHandle service = OpenTestService(name, manager);
+    if (service) {
+      ::DeleteService(service.Get());
+    }
   }
+  // The SCM only marks the service for deletion while a handle to it is open, as the
+  // ending service process's own are; a service of the same name cannot be made till then.
+  WaitUntil([name] { return QueryState(name) == 0; }, 10000);
 }
 
 bool CreateTestService(const wchar_t* name, const std::wstring& commandLine) {

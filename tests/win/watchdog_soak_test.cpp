@@ -100,11 +100,11 @@ class ShortPausePlatform : public WindowsWatchdogPlatform {
     return started;
   }
 
-  void RunCommand(const std::string& command) override {
-    WindowsWatchdogPlatform::RunCommand(command);
-    if (command.size() > 7 && command.compare(command.size() - 7, 7, " -start") == 0) {
-      ++restarts_;
-    }
+  bool RunCommandWithin(const std::string& command,
+                        const boost::posix_time::time_duration& limit) override {
+    const bool ended = WindowsWatchdogPlatform::RunCommandWithin(command, limit);
+    ++restarts_;
+    return ended;
   }
 
   void Pause(const boost::posix_time::time_duration&) override {

@@ -1,0 +1,259 @@
+#include "service/weak_permissions.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+#include <iterator>
+#include <map>
+#include <utility>
+
+#include "common/event_log.h"
+#include "common/narrow_text.h"
+#include "config/watched_program.h"
+#include "config/watched_service.h"
+
+namespace {
+
+constexpr DWORD kFileChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+// FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY share their bits with write and append data.
+constexpr DWORD kFolderChangeRights = kFileChangeRights | FILE_DELETE_CHILD;
+
+// Groups that every signed-in or remote user belongs to. Administrators, SYSTEM,
+// TrustedInstaller, the owner and CREATOR OWNER are not among them: they may change the
+// files anyway, or stand for one account only.
+bool IsEveryUsersGroup(PSID sid) {
+  static const WELL_KNOWN_SID_TYPE kGroups[] = {
+      WinWorldSid,   WinAuthenticatedUserSid, WinBuiltinUsersSid, WinInteractiveSid,
+      WinNetworkSid, WinAnonymousSid,         WinBuiltinGuestsSid};
+  for (const WELL_KNOWN_SID_TYPE group : kGroups) {
+    if (::IsWellKnownSid(sid, group)) {
+      return true;
+    }
+  }
+  // Domain Users is S-1-5-21-<domain>-513; on a machine in no domain the same RID is the
+  // local group "None", which every local user is part of.
+  const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  const PSID_IDENTIFIER_AUTHORITY authority = ::GetSidIdentifierAuthority(sid);
+  const UCHAR count = *::GetSidSubAuthorityCount(sid);
+  return std::equal(std::begin(nt.Value), std::end(nt.Value), authority->Value) && count == 5 &&
+         *::GetSidSubAuthority(sid, 0) == SECURITY_NT_NON_UNIQUE &&
+         *::GetSidSubAuthority(sid, 4) == DOMAIN_GROUP_RID_USERS;
+}
+
+std::wstring NameOf(PSID sid) {
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD nameLength = 256;
+  DWORD domainLength = 256;
+  SID_NAME_USE use;
+  if (::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+    return domainLength > 0 && domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name
+                                                  : std::wstring(name);
+  }
+  wchar_t* text = nullptr;
+  std::wstring sidText = L"(unknown)";
+  if (::ConvertSidToStringSidW(sid, &text)) {
+    sidText = text;
+    ::LocalFree(text);
+  }
+  return sidText;
+}
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  std::wstring result;
+  if (::ConvertSidToStringSidW(sid, &text)) {
+    result = text;
+    ::LocalFree(text);
+  }
+  return result;
+}
+
+DWORD MapGenericRights(DWORD mask) {
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  ::MapGenericMask(&mask, &mapping);
+  return mask;
+}
+
+// The object's DACL, or nothing when it cannot be read (a missing file, say).
+struct Descriptor {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ~Descriptor() { ::LocalFree(descriptor); }
+};
+
+void CheckObject(const std::wstring& path, std::set<std::wstring>& told) {
+  std::wstring key = path;
+  for (wchar_t& c : key) {
+    c = static_cast<wchar_t>(std::towlower(c));
+  }
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES || told.count(key) != 0) {
+    return;
+  }
+  Descriptor read;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &read.descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const std::vector<WeakGrant> grants = FindWeakGrants(read.descriptor, folder);
+  if (grants.empty()) {
+    return;
+  }
+  told.insert(key);
+  std::wstring principals;
+  DWORD rights = 0;
+  for (const WeakGrant& grant : grants) {
+    principals += (principals.empty() ? L"" : L", ") + grant.principal;
+    rights |= grant.rights;
+  }
+  WriteEvent(
+      ServiceEvent::kWeakPermissions,
+      std::vector<std::string>{ToNarrow(CP_THREAD_ACP, path), ToNarrow(CP_THREAD_ACP, principals),
+                               ToNarrow(CP_THREAD_ACP, DescribeRights(rights, folder))});
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash == 2 ? 3 : slash);
+}
+
+std::wstring OwnExecutable() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+}  // namespace
+
+std::vector<WeakGrant> FindWeakGrants(PSECURITY_DESCRIPTOR descriptor, bool folder) {
+  const DWORD changeRights = folder ? kFolderChangeRights : kFileChangeRights;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    return {};
+  }
+  if (!present || dacl == nullptr) {
+    // No DACL at all: everyone may do everything.
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    std::vector<WeakGrant> all;
+    if (::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+      all.push_back({NameOf(everyone), changeRights});
+      ::FreeSid(everyone);
+    }
+    return all;
+  }
+  // Entries apply in order: what a deny entry took first, a later allow cannot give.
+  // A deny for Everyone holds for every group.
+  std::map<std::wstring, std::pair<PSID, DWORD>> granted;
+  std::map<std::wstring, DWORD> denied;
+  DWORD deniedToEveryone = 0;
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    ACE_HEADER* header = nullptr;
+    if (!::GetAce(dacl, index, reinterpret_cast<void**>(&header)) ||
+        (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    ACCESS_MASK mask = 0;
+    PSID sid = nullptr;
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+      mask = ace->Mask;
+      sid = &ace->SidStart;
+    } else if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      auto* ace = reinterpret_cast<ACCESS_DENIED_ACE*>(header);
+      mask = ace->Mask;
+      sid = &ace->SidStart;
+    } else {
+      continue;
+    }
+    if (!IsEveryUsersGroup(sid)) {
+      continue;
+    }
+    const std::wstring key = SidText(sid);
+    mask = MapGenericRights(mask);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      denied[key] |= mask;
+      if (::IsWellKnownSid(sid, WinWorldSid)) {
+        deniedToEveryone |= mask;
+      }
+      continue;
+    }
+    auto& entry = granted[key];
+    entry.first = sid;
+    entry.second |= mask & changeRights & ~denied[key] & ~deniedToEveryone;
+  }
+  std::vector<WeakGrant> weak;
+  for (const auto& entry : granted) {
+    if (entry.second.second != 0) {
+      weak.push_back({NameOf(entry.second.first), entry.second.second});
+    }
+  }
+  return weak;
+}
+
+std::wstring DescribeRights(DWORD rights, bool folder) {
+  const std::pair<DWORD, const wchar_t*> names[] = {
+      {FILE_WRITE_DATA, folder ? L"add file" : L"write data"},
+      {FILE_APPEND_DATA, folder ? L"add subfolder" : L"append data"},
+      {FILE_DELETE_CHILD, L"delete child"},
+      {DELETE, L"delete"},
+      {WRITE_DAC, L"change permissions"},
+      {WRITE_OWNER, L"take ownership"},
+  };
+  std::wstring text;
+  for (const auto& name : names) {
+    if ((rights & name.first) != 0) {
+      text += (text.empty() ? L"" : L", ") + std::wstring(name.second);
+    }
+  }
+  wchar_t hex[16];
+  swprintf(hex, 16, L" (0x%08lX)", static_cast<unsigned long>(rights));
+  return text + hex;
+}
+
+std::wstring ExecutableOfCommandLine(const std::wstring& commandLine) {
+  std::wstring path;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    path = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+  } else {
+    std::wstring lower = commandLine;
+    for (wchar_t& c : lower) {
+      c = static_cast<wchar_t>(std::towlower(c));
+    }
+    const std::size_t exe = lower.find(L".exe");
+    path = exe == std::wstring::npos ? commandLine : commandLine.substr(0, exe + 4);
+  }
+  wchar_t expanded[MAX_PATH];
+  const DWORD length = ::ExpandEnvironmentStringsW(path.c_str(), expanded, MAX_PATH);
+  return length > 0 && length <= MAX_PATH ? std::wstring(expanded) : path;
+}
+
+void WeakPermissionAudit::Run() {
+  try {
+    const std::wstring own = OwnExecutable();
+    const std::wstring watched =
+        ExecutableOfCommandLine(ToWide(CP_THREAD_ACP, g_watchedProgramPath));
+    std::wstring configFolder = ToWide(CP_THREAD_ACP, g_configDirectory);
+    std::wstring objects[] = {FolderOf(own), own,          FolderOf(watched),
+                              watched,       configFolder, std::wstring()};
+    if (!configFolder.empty()) {
+      if (configFolder.back() != L'\\') {
+        configFolder += L'\\';
+      }
+      objects[5] = configFolder + ToWide(CP_THREAD_ACP, kConfigFileName);
+    }
+    for (const std::wstring& object : objects) {
+      CheckObject(object, told_);
+    }
+  } catch (...) {
+    // A check that cannot be made changes nothing about the service's work.
+  }
+}

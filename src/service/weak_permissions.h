@@ -1,0 +1,40 @@
+// Files and folders that steer what the service does as LocalSystem, checked for change
+// rights that a user who is not an administrator holds: whoever may change them may run
+// code as LocalSystem, or have the watchdog kill any process that holds a port.
+#pragma once
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+// Change rights that a principal, which every signed-in or remote user is part of, holds
+// on one object.
+struct WeakGrant {
+  std::wstring principal;  // its account name, or its SID where Windows names none
+  DWORD rights = 0;        // the change rights among the granted ones
+};
+
+// The change rights that the descriptor's DACL grants to Everyone, Authenticated Users,
+// Users, Interactive, Network, Anonymous, Guests or a domain's Domain Users, after the
+// deny entries that come before them. A missing or null DACL grants Everyone everything.
+std::vector<WeakGrant> FindWeakGrants(PSECURITY_DESCRIPTOR descriptor, bool folder);
+
+// The rights as words, for the event: "write data, delete (0x00010002)".
+std::wstring DescribeRights(DWORD rights, bool folder);
+
+// The executable that the command interpreter runs for an ImagePath: the quoted part, or
+// the text up to the first ".exe", with its environment variables expanded.
+std::wstring ExecutableOfCommandLine(const std::wstring& commandLine);
+
+// Checks the service's own executable, the watched program's and server.conf, with the
+// folders that hold them, and writes one Warning event for each weak one that it has not
+// told of before in this run.
+class WeakPermissionAudit {
+ public:
+  void Run();
+
+ private:
+  std::set<std::wstring> told_;
+};
