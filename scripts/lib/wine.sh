@@ -1,7 +1,7 @@
 # Shell helpers for running the Windows programs under Wine, one prefix at a time.
 # Source this file; every function takes the prefix folder as its first argument.
 
-WINE_LOADER=/usr/lib/wine/wine64
+WINE_LOADER=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/wine64
 WINE_SERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=${WINEDEBUG:--all}
 
