@@ -181,7 +181,7 @@ class ProbeServiceTest : public ::testing::Test {
 // of the queried state carry state 0, and the SCM rejects them.
 TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
   ASSERT_TRUE(InstallProbe(L"normal"));
-  ASSERT_TRUE(StartTestService(kProbe));
+  ASSERT_TRUE(StartTestService(kProbe)) << "StartService: " << ::GetLastError();
   ASSERT_TRUE(WaitForState(kProbe, SERVICE_RUNNING, 10000));
   SERVICE_STATUS_PROCESS running{};
   ASSERT_TRUE(QueryStatus(kProbe, running));
@@ -209,7 +209,7 @@ TEST_F(ProbeServiceTest, ReportsEveryStepOfStartPauseContinueAndStop) {
 // dispatcher has: the process may not end while a control is being handled.
 TEST_F(ProbeServiceTest, StopIsAnsweredWhenTheHandlerReturnsLate) {
   ASSERT_TRUE(InstallProbe(L"slow-stop"));
-  ASSERT_TRUE(StartTestService(kProbe));
+  ASSERT_TRUE(StartTestService(kProbe)) << "StartService: " << ::GetLastError();
   ASSERT_TRUE(WaitForState(kProbe, SERVICE_RUNNING, 10000));
   EXPECT_TRUE(SendControl(kProbe, SERVICE_CONTROL_STOP)) << "ControlService: " << ::GetLastError();
   EXPECT_EQ(FinalLog().back(), "dispatcher returned 1");
@@ -217,7 +217,7 @@ TEST_F(ProbeServiceTest, StopIsAnsweredWhenTheHandlerReturnsLate) {
 
 TEST_F(ProbeServiceTest, WatchdogThatCannotStartEndsTheServiceWithAnExitCode) {
   ASSERT_TRUE(InstallProbe(L"thread-fails"));
-  ASSERT_TRUE(StartTestService(kProbe));
+  ASSERT_TRUE(StartTestService(kProbe)) << "StartService: " << ::GetLastError();
   EXPECT_TRUE(WaitForState(kProbe, SERVICE_STOPPED, 10000));
   SERVICE_STATUS_PROCESS status{};
   ASSERT_TRUE(QueryStatus(kProbe, status));

@@ -60,9 +60,18 @@ bool SendControl(const wchar_t* name, DWORD control) {
 }
 
 bool StartTestService(const wchar_t* name) {
-  UniqueServiceHandle manager;
-  const UniqueServiceHandle service = OpenTestService(name, manager);
-  return service && ::StartServiceW(service.Get(), 0, nullptr);
+  DWORD error = ERROR_SUCCESS;
+  {
+    UniqueServiceHandle manager;
+    const UniqueServiceHandle service = OpenTestService(name, manager);
+    if (service && ::StartServiceW(service.Get(), 0, nullptr)) {
+      return true;
+    }
+    error = ::GetLastError();
+  }
+  // For the caller's message: closing the handles may have overwritten it.
+  ::SetLastError(error);
+  return false;
 }
 
 void RemoveService(const wchar_t* name) {
