@@ -44,25 +44,6 @@ bool IsEveryUsersGroup(PSID sid) {
          *::GetSidSubAuthority(sid, 4) == DOMAIN_GROUP_RID_USERS;
 }
 
-std::wstring NameOf(PSID sid) {
-  wchar_t name[256];
-  wchar_t domain[256];
-  DWORD nameLength = 256;
-  DWORD domainLength = 256;
-  SID_NAME_USE use;
-  if (::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
-    return domainLength > 0 && domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name
-                                                  : std::wstring(name);
-  }
-  wchar_t* text = nullptr;
-  std::wstring sidText = L"(unknown)";
-  if (::ConvertSidToStringSidW(sid, &text)) {
-    sidText = text;
-    ::LocalFree(text);
-  }
-  return sidText;
-}
-
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
   std::wstring result;
@@ -71,6 +52,27 @@ std::wstring SidText(PSID sid) {
     ::LocalFree(text);
   }
   return result;
+}
+
+// The account name, or the SID where Windows names none.
+std::wstring NameOf(PSID sid) {
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD nameLength = 256;
+  DWORD domainLength = 256;
+  SID_NAME_USE use;
+  if (!::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+    return SidText(sid);
+  }
+  return domainLength > 0 && domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name
+                                                : std::wstring(name);
+}
+
+std::wstring Lowercase(std::wstring text) {
+  for (wchar_t& c : text) {
+    c = static_cast<wchar_t>(std::towlower(c));
+  }
+  return text;
 }
 
 DWORD MapGenericRights(DWORD mask) {
@@ -87,10 +89,7 @@ struct Descriptor {
 };
 
 void CheckObject(const std::wstring& path, std::set<std::wstring>& told) {
-  std::wstring key = path;
-  for (wchar_t& c : key) {
-    c = static_cast<wchar_t>(std::towlower(c));
-  }
+  const std::wstring key = Lowercase(path);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES || told.count(key) != 0) {
     return;
@@ -224,11 +223,7 @@ std::wstring ExecutableOfCommandLine(const std::wstring& commandLine) {
   if (!commandLine.empty() && commandLine[0] == L'"') {
     path = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
   } else {
-    std::wstring lower = commandLine;
-    for (wchar_t& c : lower) {
-      c = static_cast<wchar_t>(std::towlower(c));
-    }
-    const std::size_t exe = lower.find(L".exe");
+    const std::size_t exe = Lowercase(commandLine).find(L".exe");
     path = exe == std::wstring::npos ? commandLine : commandLine.substr(0, exe + 4);
   }
   wchar_t expanded[MAX_PATH];
