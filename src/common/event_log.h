@@ -15,6 +15,9 @@ enum class ServiceEvent {
   kRestartLoop = 1005,
   kRestartLoopOver = 1006,
   kWeakPermissions = 1007,
+  kImpostorProcess = 1008,
+  kRestartFailed = 1009,
+  kRestartNotRun = 1010,
 };
 
 class EventLog {

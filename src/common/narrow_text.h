@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cwctype>
 #include <string>
 
 // Characters the code page lacks become its default character; empty when the text
@@ -37,4 +38,12 @@ inline std::wstring ToWide(UINT codePage, const std::string& text) {
   std::wstring wide(static_cast<std::size_t>(needed), L'\0');
   ::MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], needed);
   return wide;
+}
+
+// For comparisons that ignore letter case, as Windows file names do.
+inline std::wstring Lowercase(std::wstring text) {
+  for (wchar_t& c : text) {
+    c = static_cast<wchar_t>(std::towlower(c));
+  }
+  return text;
 }

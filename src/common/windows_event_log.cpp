@@ -36,6 +36,12 @@ EventKind KindOf(ServiceEvent event) {
       return {EVENTLOG_INFORMATION_TYPE, MSG_RESTART_LOOP_OVER};
     case ServiceEvent::kWeakPermissions:
       return {EVENTLOG_WARNING_TYPE, MSG_WEAK_PERMISSIONS};
+    case ServiceEvent::kImpostorProcess:
+      return {EVENTLOG_WARNING_TYPE, MSG_IMPOSTOR_PROCESS};
+    case ServiceEvent::kRestartFailed:
+      return {EVENTLOG_ERROR_TYPE, MSG_RESTART_FAILED};
+    case ServiceEvent::kRestartNotRun:
+      return {EVENTLOG_ERROR_TYPE, MSG_RESTART_NOT_RUN};
     case ServiceEvent::kWatchdogNotStarted:
       break;
   }

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 #include <iterator>
 #include <map>
 #include <utility>
 
 #include "common/event_log.h"
 #include "common/narrow_text.h"
+#include "config/watched_executable.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
 
@@ -66,13 +66,6 @@ std::wstring NameOf(PSID sid) {
   }
   return domainLength > 0 && domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name
                                                 : std::wstring(name);
-}
-
-std::wstring Lowercase(std::wstring text) {
-  for (wchar_t& c : text) {
-    c = static_cast<wchar_t>(std::towlower(c));
-  }
-  return text;
 }
 
 DWORD MapGenericRights(DWORD mask) {
@@ -218,24 +211,10 @@ std::wstring DescribeRights(DWORD rights, bool folder) {
   return text + hex;
 }
 
-std::wstring ExecutableOfCommandLine(const std::wstring& commandLine) {
-  std::wstring path;
-  if (!commandLine.empty() && commandLine[0] == L'"') {
-    path = commandLine.substr(1, commandLine.find(L'"', 1) - 1);
-  } else {
-    const std::size_t exe = Lowercase(commandLine).find(L".exe");
-    path = exe == std::wstring::npos ? commandLine : commandLine.substr(0, exe + 4);
-  }
-  wchar_t expanded[MAX_PATH];
-  const DWORD length = ::ExpandEnvironmentStringsW(path.c_str(), expanded, MAX_PATH);
-  return length > 0 && length <= MAX_PATH ? std::wstring(expanded) : path;
-}
-
 void WeakPermissionAudit::Run() {
   try {
     const std::wstring own = OwnExecutable();
-    const std::wstring watched =
-        ExecutableOfCommandLine(ToWide(CP_THREAD_ACP, g_watchedProgramPath));
+    const std::wstring watched = WatchedExecutable();
     std::wstring configFolder = ToWide(CP_THREAD_ACP, g_configDirectory);
     std::wstring objects[] = {FolderOf(own), own,          FolderOf(watched),
                               watched,       configFolder, std::wstring()};

@@ -24,10 +24,6 @@ std::vector<WeakGrant> FindWeakGrants(PSECURITY_DESCRIPTOR descriptor, bool fold
 // The rights as words, for the event: "write data, delete (0x00010002)".
 std::wstring DescribeRights(DWORD rights, bool folder);
 
-// The executable that the command interpreter runs for an ImagePath: the quoted part, or
-// the text up to the first ".exe", with its environment variables expanded.
-std::wstring ExecutableOfCommandLine(const std::wstring& commandLine);
-
 // Checks the service's own executable, the watched program's and server.conf, with the
 // folders that hold them, and writes one Warning event for each weak one that it has not
 // told of before in this run.

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <iostream>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/lexical_cast.hpp>
@@ -51,6 +53,10 @@ WatchdogPlatform* g_platform = nullptr;
 // the one watchdog that runs cycles touches it.
 RestartLoopMonitor g_restartLoop;
 
+// Processes of the watched image name that run another program, by PID and start time:
+// each is told of once per run. Only the watchdog that runs cycles touches it.
+std::set<std::pair<std::uint32_t, std::uint64_t>> g_toldImpostors;
+
 void (*g_beforeRestart)() = nullptr;
 
 bool StopRequested() { return g_stopRequested.load(std::memory_order_relaxed); }
@@ -74,6 +80,27 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
       return false;
     }
   }
+}
+
+// Anyone may run a program of the server's image name from a folder of their own. Only
+// the registered program counts, so that such a program cannot hide the server's death;
+// a process whose image cannot be read still counts, as it did before.
+bool IsServerRunning(WatchdogPlatform& platform, const std::wstring& imageName) {
+  return FindProcess(platform, [&](const ProcessEntry& entry) {
+    if (entry.exeFile != imageName) {
+      return false;
+    }
+    const ProcessImage image = platform.InspectProcess(entry.processId);
+    if (image.match != ProcessImage::Match::kOtherProgram) {
+      return true;
+    }
+    if (g_toldImpostors.insert({entry.processId, image.startTime}).second) {
+      WriteEvent(ServiceEvent::kImpostorProcess,
+                 std::vector<std::string>{std::to_string(entry.processId), image.path,
+                                          image.registeredPath});
+    }
+    return false;
+  });
 }
 
 // The event log gets the same text as the echo, so that a search finds it in both.
@@ -149,11 +176,22 @@ void RunRecoveryCycle(WatchdogPlatform& platform) {
   if (g_beforeRestart != nullptr) {
     g_beforeRestart();
   }
-  const bool ended = platform.RunCommandWithin(restart, kRestartLimit);
+  const CommandOutcome outcome = platform.RunCommandWithin(restart, kRestartLimit);
   Echo(restart, ServiceEvent::kServerRestarted);
-  if (!ended) {
-    WriteEvent(ServiceEvent::kRestartTimedOut,
-               std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
+  switch (outcome.status) {
+    case CommandOutcome::Status::kTimedOut:
+      WriteEvent(ServiceEvent::kRestartTimedOut,
+                 std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
+      break;
+    case CommandOutcome::Status::kNotStarted:
+      WriteEvent(ServiceEvent::kRestartNotRun, std::vector<std::string>{restart, outcome.error});
+      break;
+    case CommandOutcome::Status::kEnded:
+      if (outcome.exitCode != 0) {
+        WriteEvent(ServiceEvent::kRestartFailed,
+                   std::vector<std::string>{restart, std::to_string(outcome.exitCode)});
+      }
+      break;
   }
   g_restartLoop.OnRestart(platform.Now(), restart);
 }
@@ -204,7 +242,7 @@ void WatchdogLoop() {
   }
   const std::wstring imageName = kWatchedImageName;
   while (!StopRequested()) {
-    if (IsProcessRunning(imageName)) {
+    if (IsServerRunning(*platform, imageName)) {
       g_restartLoop.OnServerFound(platform->Now());
     } else {
       // A stop that cuts the walk short also makes it answer "absent"; a recovery then
@@ -252,6 +290,7 @@ void SetBeforeRestart(void (*check)()) { g_beforeRestart = check; }
 
 void SetWatchdogPlatform(WatchdogPlatform* platform) {
   g_platform = platform;
-  // Another platform brings another clock.
+  // Another platform brings another clock and other processes.
   g_restartLoop = RestartLoopMonitor();
+  g_toldImpostors.clear();
 }

@@ -14,6 +14,24 @@ struct ProcessEntry {
   std::uint32_t processId = 0;
 };
 
+// What a process of the watched image name runs, beside the registered program.
+struct ProcessImage {
+  enum class Match { kUnknown, kRegisteredProgram, kOtherProgram };
+  // Unknown where either file could not be read: such a process still counts as the server.
+  Match match = Match::kUnknown;
+  std::string path;             // the process's executable, in the ANSI code page
+  std::string registeredPath;   // the executable that ImagePath names, likewise
+  std::uint64_t startTime = 0;  // the process's creation time, 0 where unknown
+};
+
+// How a bounded command went.
+struct CommandOutcome {
+  enum class Status { kEnded, kTimedOut, kNotStarted };
+  Status status = Status::kEnded;
+  std::uint32_t exitCode = 0;  // the command interpreter's, which is its last command's
+  std::string error;           // the system's text of why it could not be started
+};
+
 // One snapshot of the process list; destroying it closes it.
 class ProcessSnapshot {
  public:
@@ -32,13 +50,19 @@ class WatchdogPlatform {
   // Runs a command line through the command interpreter and waits for it to end.
   virtual void RunCommand(const std::string& command) = 0;
   // Runs a command line as RunCommand does, but waits for it at most `limit`: then it ends
-  // the command interpreter and whatever it started that still runs, and returns false.
-  // Platforms whose commands always end may keep this default.
-  virtual bool RunCommandWithin(const std::string& command,
-                                const boost::posix_time::time_duration& limit) {
+  // the command interpreter and whatever it started that still runs, and says so.
+  // Platforms whose commands always end, and end well, may keep this default.
+  virtual CommandOutcome RunCommandWithin(const std::string& command,
+                                          const boost::posix_time::time_duration& limit) {
     static_cast<void>(limit);
     RunCommand(command);
-    return true;
+    return CommandOutcome();
+  }
+  // Which program a process of the watched image name runs. Platforms that cannot tell
+  // keep this default, and every such process counts as the server.
+  virtual ProcessImage InspectProcess(std::uint32_t processId) {
+    static_cast<void>(processId);
+    return ProcessImage();
   }
   // The watchdog's clock, which tests put under their own control.
   virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }

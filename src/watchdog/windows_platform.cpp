@@ -8,13 +8,17 @@
 
 #include <boost/thread/thread.hpp>
 
+#include "common/narrow_text.h"
 #include "common/win_handles.h"
+#include "config/watched_executable.h"
 #include "watchdog/system_platform.h"
 
 namespace {
 
 constexpr int kReadChunkSize = 1024;
 constexpr UINT kEndedExitCode = 1;
+// The longest path that Windows gives for a process's image.
+constexpr DWORD kLongPathUnits = 32768;
 
 // The command interpreter that system() runs: COMSPEC, else cmd.exe on the search path.
 std::string CommandInterpreter() {
@@ -61,6 +65,20 @@ class ToolHelpSnapshot : public ProcessSnapshot {
   PROCESSENTRY32W entry_{};
 };
 
+// The system's text of an error, on one line, for an event's insertion string.
+std::string SystemErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
+  ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+    message.pop_back();
+  }
+  return message.empty() ? "Error " + std::to_string(code) + "." : ToNarrow(CP_THREAD_ACP, message);
+}
+
 struct PipeCloser {
   void operator()(std::FILE* pipe) const { ::_pclose(pipe); }
 };
@@ -90,8 +108,9 @@ void WindowsWatchdogPlatform::RunCommand(const std::string& command) {
   static_cast<void>(std::system(command.c_str()));
 }
 
-bool WindowsWatchdogPlatform::RunCommandWithin(const std::string& command,
-                                               const boost::posix_time::time_duration& limit) {
+CommandOutcome WindowsWatchdogPlatform::RunCommandWithin(
+    const std::string& command, const boost::posix_time::time_duration& limit) {
+  CommandOutcome outcome;
   // The job holds the interpreter and all that it starts, so that a command that hangs is
   // ended whole, without racing process ids. It does not kill on close: what a command
   // that ended in time left running is the command's business.
@@ -109,20 +128,65 @@ bool WindowsWatchdogPlatform::RunCommandWithin(const std::string& command,
   PROCESS_INFORMATION created{};
   if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                         nullptr, &startup, &created)) {
-    // As with system(): a command that cannot be run has ended.
-    return true;
+    const DWORD error = ::GetLastError();
+    outcome.status = CommandOutcome::Status::kNotStarted;
+    outcome.error = SystemErrorText(error);
+    return outcome;
   }
   const UniqueKernelHandle process(created.hProcess);
   const UniqueKernelHandle thread(created.hThread);
   const bool inJob = job && ::AssignProcessToJobObject(job.Get(), process.Get());
   ::ResumeThread(thread.Get());
   if (::WaitForSingleObject(process.Get(), Milliseconds(limit)) != WAIT_TIMEOUT) {
-    return true;
+    DWORD exitCode = 0;
+    if (::GetExitCodeProcess(process.Get(), &exitCode)) {
+      outcome.exitCode = exitCode;
+    }
+    return outcome;
   }
   if (!inJob || !::TerminateJobObject(job.Get(), kEndedExitCode)) {
     ::TerminateProcess(process.Get(), kEndedExitCode);
   }
-  return false;
+  outcome.status = CommandOutcome::Status::kTimedOut;
+  return outcome;
+}
+
+ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId) {
+  ProcessImage image;
+  // Limited information is what a LocalSystem service is granted on protected processes
+  // too; a process that has ended meanwhile cannot be opened, and stays unknown.
+  const UniqueKernelHandle process(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) {
+    return image;
+  }
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) {
+    image.startTime = (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+  }
+  std::vector<wchar_t> path(kLongPathUnits);
+  DWORD length = kLongPathUnits;
+  if (!::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &length)) {
+    return image;
+  }
+  const std::wstring executable(path.data(), length);
+  const std::wstring registered = WatchedExecutable();
+  image.path = ToNarrow(CP_THREAD_ACP, executable);
+  image.registeredPath = ToNarrow(CP_THREAD_ACP, registered);
+  switch (CompareFiles(executable, registered)) {
+    case FileMatch::kSameFile:
+      image.match = ProcessImage::Match::kRegisteredProgram;
+      break;
+    case FileMatch::kOtherFile:
+      image.match = ProcessImage::Match::kOtherProgram;
+      break;
+    case FileMatch::kUnknown:
+      break;
+  }
+  return image;
 }
 
 void WindowsWatchdogPlatform::Pause(const boost::posix_time::time_duration& duration) {

@@ -9,7 +9,8 @@ class WindowsWatchdogPlatform : public WatchdogPlatform {
   std::unique_ptr<ProcessSnapshot> SnapshotProcesses() override;
   bool CaptureOutput(const char* command, std::string& output) override;
   void RunCommand(const std::string& command) override;
-  bool RunCommandWithin(const std::string& command,
-                        const boost::posix_time::time_duration& limit) override;
+  CommandOutcome RunCommandWithin(const std::string& command,
+                                  const boost::posix_time::time_duration& limit) override;
+  ProcessImage InspectProcess(std::uint32_t processId) override;
   void Pause(const boost::posix_time::time_duration& duration) override;
 };

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -62,8 +63,10 @@ class ScriptedPlatform : public WatchdogPlatform {
   int stopAtEntry = -1;
   // Pauses from this one on really sleep, so that the test itself can stop them.
   int sleepFromPause = -1;
+  // What each process runs, by PID; the others cannot be inspected.
+  std::map<std::uint32_t, ProcessImage> images;
   // What the bounded restart answers, and whether it waits for OpenRestartGate first.
-  bool restartEnds = true;
+  CommandOutcome restartOutcome;
   bool holdRestart = false;
   boost::posix_time::time_duration restartLimit;
 
@@ -118,15 +121,20 @@ class ScriptedPlatform : public WatchdogPlatform {
     }
   }
 
-  bool RunCommandWithin(const std::string& command,
-                        const boost::posix_time::time_duration& limit) override {
+  CommandOutcome RunCommandWithin(const std::string& command,
+                                  const boost::posix_time::time_duration& limit) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [this] { return !holdRestart; });
       restartLimit = limit;
     }
     RunCommand(command);
-    return restartEnds;
+    return restartOutcome;
+  }
+
+  ProcessImage InspectProcess(std::uint32_t processId) override {
+    const auto found = images.find(processId);
+    return found == images.end() ? ProcessImage() : found->second;
   }
 
   // Time passes only in the watchdog's pauses.
@@ -452,7 +460,7 @@ TEST_F(WatchdogTest, PauseAndContinueDuringAHungRestartLeaveOneWatchdogOrAStopWi
 // recorded as an error with its command and the time waited, and the cycle goes on.
 TEST_F(WatchdogTest, ARestartThatOutlivesItsBoundIsRecordedAndTheCycleGoesOn) {
   RecordingLog log;
-  platform_.restartEnds = false;
+  platform_.restartOutcome.status = CommandOutcome::Status::kTimedOut;
   platform_.stopAtPause = 0;
   SetEventLog(&log);
   const Events events = RunUntilStopped();
@@ -461,6 +469,76 @@ TEST_F(WatchdogTest, ARestartThatOutlivesItsBoundIsRecordedAndTheCycleGoesOn) {
   EXPECT_EQ(platform_.restartLimit, boost::posix_time::minutes(2));
   EXPECT_EQ(log.lines, (Events{"1001 [" + Restart() + "]", "1004 [" + Restart() + "] [120]"}));
   EXPECT_EQ(echo_.str(), "command : " + Restart() + "\n");
+}
+
+// A process of the server's name counts only when it runs the registered program, or
+// when what it runs cannot be read. One that runs another file is told of once, however
+// many cycles find it, and the walk goes on past it.
+TEST_F(WatchdogTest, OnlyTheRegisteredProgramCountsAsTheServer) {
+  using Match = ProcessImage::Match;
+  const ProcessImage impostor{Match::kOtherProgram, "C:\\Users\\Public\\voranexsv.exe",
+                              "C:\\voranex\\voranexsv.exe", 77};
+  const std::string told =
+      "1008 [900] [C:\\Users\\Public\\voranexsv.exe] [C:\\voranex\\voranexsv.exe]";
+  const std::string restarted = "1001 [" + Restart() + "]";
+  struct Case {
+    const char* why;
+    std::vector<ProcessEntry> processes;
+    Match serverMatch;
+    Events log;
+  };
+  const Case cases[] = {
+      {"another file only", {{kWatched, 900}}, Match::kUnknown, {told, restarted, restarted}},
+      {"another file, then the server",
+       {{kWatched, 900}, {kWatched, 812}},
+       Match::kRegisteredProgram,
+       {told}},
+      {"the same file", {{kWatched, 812}}, Match::kRegisteredProgram, {}},
+      {"an image that cannot be read", {{kWatched, 812}}, Match::kUnknown, {}},
+  };
+  for (const Case& c : cases) {
+    ScriptedPlatform platform;
+    platform.processes = c.processes;
+    platform.images[900] = impostor;
+    if (c.serverMatch != Match::kUnknown) {
+      platform.images[812] = ProcessImage{c.serverMatch, "", "", 5};
+    }
+    platform.stopAtPause = 1;
+    RecordingLog log;
+    SetEventLog(&log);
+    const Events events = RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    EXPECT_EQ(log.lines, c.log) << c.why;
+    EXPECT_EQ(std::count(events.begin(), events.end(), "run " + Restart()),
+              static_cast<std::ptrdiff_t>(c.log.size() == 3 ? 2 : 0))
+        << c.why;
+  }
+}
+
+// The starter's exit code is read: a failed start, or an interpreter that cannot be
+// started at all, is an error of its own after the usual echo and record.
+TEST_F(WatchdogTest, AStartThatFailsSaysSo) {
+  const std::string restarted = "1001 [" + Restart() + "]";
+  CommandOutcome exited;
+  exited.exitCode = 3;
+  CommandOutcome notRun;
+  notRun.status = CommandOutcome::Status::kNotStarted;
+  notRun.error = "The system cannot find the file specified.";
+  const std::pair<CommandOutcome, std::string> cases[] = {
+      {exited, "1009 [" + Restart() + "] [3]"},
+      {notRun, "1010 [" + Restart() + "] [The system cannot find the file specified.]"},
+  };
+  for (const auto& c : cases) {
+    ScriptedPlatform platform;
+    platform.restartOutcome = c.first;
+    platform.stopAtPause = 0;
+    RecordingLog log;
+    SetEventLog(&log);
+    RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    EXPECT_EQ(log.lines, (Events{restarted, c.second}));
+  }
+  EXPECT_EQ(echo_.str(), "command : " + Restart() + "\ncommand : " + Restart() + "\n");
 }
 
 // A server that dies right after each start: the third start within ten minutes is a

@@ -223,12 +223,13 @@ TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
   ASSERT_NE(module, nullptr);
   const DWORD ids[] = {MSG_PORT_OWNER_KILLED,    MSG_SERVER_RESTARTED,  MSG_SERVER_KEY_MISSING,
                        MSG_WATCHDOG_NOT_STARTED, MSG_RESTART_TIMED_OUT, MSG_RESTART_LOOP,
-                       MSG_RESTART_LOOP_OVER};
+                       MSG_RESTART_LOOP_OVER,    MSG_WEAK_PERMISSIONS,  MSG_IMPOSTOR_PROCESS,
+                       MSG_RESTART_FAILED,       MSG_RESTART_NOT_RUN};
   const auto hasHangul = [](const std::wstring& text) {
     return std::any_of(text.begin(), text.end(),
                        [](wchar_t c) { return c >= 0xAC00 && c <= 0xD7A3; });
   };
-  for (DWORD expected = 1000; expected <= 1006; ++expected) {
+  for (DWORD expected = 1000; expected < 1000 + std::size(ids); ++expected) {
     const DWORD id = ids[expected - 1000];
     EXPECT_EQ(id & 0xFFFF, expected);
     // Event Viewer shows the text in the viewer's language, English or Korean.
@@ -394,6 +395,48 @@ TEST_F(VoranexmgExeTest, AWorldWritableFolderIsToldOfOnce) {
       << "a normal folder told of:\n"
       << events;
   RemoveService(kName);
+}
+
+// Anyone may run a program named voranexsv.exe from a folder of their own. It must not
+// hide the server's death, and is told of once, by its path; nothing is done to it.
+TEST_F(VoranexmgExeTest, AProgramOfTheServersNameFromAnotherFolderIsNotTheServer) {
+  const std::wstring folder = L"C:\\Voranex Impostor";
+  const std::wstring impostor = folder + L"\\voranexsv.exe";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(
+      ::CopyFileW((ProgramFolder() + L"\\port_holder.exe").c_str(), impostor.c_str(), FALSE));
+  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+  const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+  ASSERT_EQ(Voranexmg(L"-start").exitCode, 0u);
+  const DWORD first = WaitForWatchedService(0, 30000);
+  ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+
+  ASSERT_EQ(RunCaptured(L"cmd /c start \"\" \"" + impostor + L"\" 47131").exitCode, 0u);
+  DWORD other = 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const DWORD id : ProcessIds(L"voranexsv.exe")) {
+          other = id != first ? id : other;
+        }
+        return other != 0;
+      },
+      10000))
+      << "the program of the same name did not start";
+  Kill(first);
+  EXPECT_NE(WaitForWatchedService(first, 30000), 0u) << "the server was not restarted";
+
+  const std::string told = R"(warn:eventlog:ReportEventW L"C:\\Voranex Impostor\\voranexsv.exe")";
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadWholeFile(kServiceEvents).find(told, eventsBefore) != std::string::npos; },
+      10000));
+  const std::string events = ReadWholeFile(kServiceEvents).substr(eventsBefore);
+  const std::size_t at = events.find(told);
+  EXPECT_EQ(events.find(told, at + 1), std::string::npos) << "told twice:\n" << events;
+  EXPECT_NE(events.find(R"(warn:eventlog:ReportEventW L")" + std::to_string(other) + "\""),
+            std::string::npos)
+      << events;
+  EXPECT_FALSE(WaitForExit(other, 0)) << "the program of the same name was ended";
 }
 
 TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {

@@ -100,11 +100,11 @@ class ShortPausePlatform : public WindowsWatchdogPlatform {
     return started;
   }
 
-  bool RunCommandWithin(const std::string& command,
-                        const boost::posix_time::time_duration& limit) override {
-    const bool ended = WindowsWatchdogPlatform::RunCommandWithin(command, limit);
+  CommandOutcome RunCommandWithin(const std::string& command,
+                                  const boost::posix_time::time_duration& limit) override {
+    const CommandOutcome outcome = WindowsWatchdogPlatform::RunCommandWithin(command, limit);
     ++restarts_;
-    return ended;
+    return outcome;
   }
 
   void Pause(const boost::posix_time::time_duration&) override {

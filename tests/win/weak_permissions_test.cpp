@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "config/watched_executable.h"
 #include "service/weak_permissions.h"
 
 namespace {

@@ -2,8 +2,13 @@
 // and what a command that ended in time does not take with it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "common/narrow_text.h"
+#include "config/watched_service.h"
 #include "service_test_util.h"
 #include "watchdog/windows_platform.h"
 #include "win_test_util.h"
@@ -32,8 +37,10 @@ TEST(RunCommandWithinTest, AHungCommandIsEndedWithWhatItStarted) {
   ::DeleteFileW(pidFile.c_str());
   WindowsWatchdogPlatform platform;
   const ULONGLONG began = ::GetTickCount64();
-  EXPECT_FALSE(
-      platform.RunCommandWithin(HolderCommand("47101", pidFile), boost::posix_time::seconds(3)));
+  EXPECT_EQ(
+      platform.RunCommandWithin(HolderCommand("47101", pidFile), boost::posix_time::seconds(3))
+          .status,
+      CommandOutcome::Status::kTimedOut);
   const ULONGLONG waited = ::GetTickCount64() - began;
   EXPECT_GE(waited, 2900u);
   EXPECT_LT(waited, 20000u);
@@ -48,13 +55,74 @@ TEST(RunCommandWithinTest, ACommandThatEndsInTimeLeavesItsChildrenAlone) {
   const std::wstring pidFile = TempFileName(L"kept");
   ::DeleteFileW(pidFile.c_str());
   WindowsWatchdogPlatform platform;
-  EXPECT_TRUE(platform.RunCommandWithin("start \"\" " + HolderCommand("47102", pidFile),
-                                        boost::posix_time::seconds(30)));
+  EXPECT_EQ(platform
+                .RunCommandWithin("start \"\" " + HolderCommand("47102", pidFile),
+                                  boost::posix_time::seconds(30))
+                .status,
+            CommandOutcome::Status::kEnded);
   const DWORD holder = HolderPid(pidFile);
   ASSERT_NE(holder, 0u) << "the command never ran";
   EXPECT_FALSE(WaitForExit(holder, 1000)) << "ended with the command that started it";
   Kill(holder);
   ::DeleteFileW(pidFile.c_str());
+}
+
+// The exit code of the command interpreter is its last command's; an interpreter that
+// cannot be started gives the system's text of why.
+TEST(RunCommandWithinTest, TheCommandsExitCodeOrWhyItCouldNotRunComesBack) {
+  WindowsWatchdogPlatform platform;
+  const CommandOutcome exited = platform.RunCommandWithin("exit 3", boost::posix_time::seconds(30));
+  EXPECT_EQ(exited.status, CommandOutcome::Status::kEnded);
+  EXPECT_EQ(exited.exitCode, 3u);
+
+  wchar_t saved[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH);
+  ::SetEnvironmentVariableW(L"COMSPEC", L"C:\\nowhere\\cmd.exe");
+  const CommandOutcome notRun = platform.RunCommandWithin("exit 0", boost::posix_time::seconds(30));
+  ::SetEnvironmentVariableW(L"COMSPEC", saved);
+  EXPECT_EQ(notRun.status, CommandOutcome::Status::kNotStarted);
+  EXPECT_FALSE(notRun.error.empty());
+  EXPECT_EQ(notRun.error.find('\n'), std::string::npos) << notRun.error;
+}
+
+// This test program stands in for the server: the registered path names its own file in
+// other spellings, or a copy of it, which is another file.
+TEST(InspectProcessTest, TheRegisteredFileIsKnownByItsIdentityNotItsSpelling) {
+  wchar_t own[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+  const std::wstring copyFolder = TempFileName(L"imp");
+  ::DeleteFileW(copyFolder.c_str());
+  ASSERT_TRUE(::CreateDirectoryW(copyFolder.c_str(), nullptr));
+  const std::wstring copy = copyFolder + L"\\voranexsv.exe";
+  ASSERT_TRUE(::CopyFileW(own, copy.c_str(), FALSE));
+  wchar_t shortName[MAX_PATH] = {};
+  const DWORD shortLength = ::GetShortPathNameW(own, shortName, MAX_PATH);
+
+  using Match = ProcessImage::Match;
+  std::vector<std::pair<std::wstring, Match>> cases = {
+      {own, Match::kRegisteredProgram},
+      {L"\"" + Lowercase(own) + L"\" -service", Match::kRegisteredProgram},
+      {copy, Match::kOtherProgram},
+      {copyFolder + L"\\missing.exe", Match::kUnknown},
+  };
+  if (shortLength > 0 && std::wstring(shortName) != own) {
+    cases.push_back({shortName, Match::kRegisteredProgram});
+  } else {
+    std::printf("no short name for %s\n", Narrow(own).c_str());
+  }
+  WindowsWatchdogPlatform platform;
+  for (const auto& c : cases) {
+    g_watchedProgramPath = Narrow(c.first);
+    const ProcessImage image = platform.InspectProcess(::GetCurrentProcessId());
+    EXPECT_EQ(image.match, c.second) << g_watchedProgramPath;
+    EXPECT_EQ(Lowercase(ToWide(CP_THREAD_ACP, image.path)), Lowercase(own));
+    EXPECT_NE(image.startTime, 0u);
+  }
+  // A process that has gone cannot be read, and so still counts.
+  EXPECT_EQ(platform.InspectProcess(0xFFFFFFF0u).match, Match::kUnknown);
+  g_watchedProgramPath.clear();
+  ::DeleteFileW(copy.c_str());
+  ::RemoveDirectoryW(copyFolder.c_str());
 }
 
 }  // namespace
