@@ -55,6 +55,8 @@ add_dependencies(voranexmg_exe_tests voranexmg voranexsv service_stub)
 voranex_service_gtest(voranexmg_exe_tests win/service_exe_test.cpp)
 set_tests_properties(VoranexmgExeTest.SlowStartThatNeverRunsEndsInWaitTimeout
   PROPERTIES LABELS slow TIMEOUT 150)
+set_tests_properties(VoranexmgExeTest.AServerThatNeverListensIsToldOfAndOneThatListensIsNot
+  PROPERTIES LABELS slow TIMEOUT 360)
 
 # From the shell, -1 is 255; and nothing is printed.
 add_test(NAME service.no_arguments_exit_255

@@ -26,10 +26,13 @@ set_target_properties(netstat_standin PROPERTIES
   OUTPUT_NAME netstat
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/netstat-standin)
 
-# The bounded restart command, with a port holder as the command that hangs.
+# The bounded restart command, with a port holder as the command that hangs; the process
+# identity and the listener tables.
 add_executable(watchdog_platform_tests win/windows_platform_test.cpp win/win_test_util.cpp
   win/service_test_util.cpp)
-target_link_libraries(watchdog_platform_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main)
+target_link_libraries(watchdog_platform_tests PRIVATE voranex_win GTest::gtest GTest::gtest_main
+  ws2_32)
+target_include_directories(watchdog_platform_tests PRIVATE standins)
 add_dependencies(watchdog_platform_tests port_holder)
 voranex_wine_gtest(watchdog_platform_tests SOURCES win/windows_platform_test.cpp)
 

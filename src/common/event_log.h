@@ -18,6 +18,8 @@ enum class ServiceEvent {
   kImpostorProcess = 1008,
   kRestartFailed = 1009,
   kRestartNotRun = 1010,
+  kServerNotListening = 1011,
+  kServerListens = 1012,
 };
 
 class EventLog {

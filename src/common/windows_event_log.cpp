@@ -42,6 +42,10 @@ EventKind KindOf(ServiceEvent event) {
       return {EVENTLOG_ERROR_TYPE, MSG_RESTART_FAILED};
     case ServiceEvent::kRestartNotRun:
       return {EVENTLOG_ERROR_TYPE, MSG_RESTART_NOT_RUN};
+    case ServiceEvent::kServerNotListening:
+      return {EVENTLOG_WARNING_TYPE, MSG_SERVER_NOT_LISTENING};
+    case ServiceEvent::kServerListens:
+      return {EVENTLOG_INFORMATION_TYPE, MSG_SERVER_LISTENS};
     case ServiceEvent::kWatchdogNotStarted:
       break;
   }

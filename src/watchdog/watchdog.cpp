@@ -17,6 +17,7 @@
 #include "config/port_list.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
+#include "watchdog/listener_check.h"
 #include "watchdog/netstat_parser.h"
 #include "watchdog/restart_loop.h"
 #include "watchdog/system_platform.h"
@@ -52,6 +53,7 @@ WatchdogPlatform* g_platform = nullptr;
 // Outlives each watchdog thread, so that a pause and continue do not hide a loop; only
 // the one watchdog that runs cycles touches it.
 RestartLoopMonitor g_restartLoop;
+ListenerCheck g_listenerCheck;
 
 // Processes of the watched image name that run another program, by PID and start time:
 // each is told of once per run. Only the watchdog that runs cycles touches it.
@@ -85,13 +87,14 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
 // Anyone may run a program of the server's image name from a folder of their own. Only
 // the registered program counts, so that such a program cannot hide the server's death;
 // a process whose image cannot be read still counts, as it did before.
-bool IsServerRunning(WatchdogPlatform& platform, const std::wstring& imageName) {
+bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, ServerProcess& server) {
   return FindProcess(platform, [&](const ProcessEntry& entry) {
     if (entry.exeFile != imageName) {
       return false;
     }
     const ProcessImage image = platform.InspectProcess(entry.processId);
     if (image.match != ProcessImage::Match::kOtherProgram) {
+      server = ServerProcess{entry.processId, image.startTime};
       return true;
     }
     if (g_toldImpostors.insert({entry.processId, image.startTime}).second) {
@@ -242,8 +245,11 @@ void WatchdogLoop() {
   }
   const std::wstring imageName = kWatchedImageName;
   while (!StopRequested()) {
-    if (IsServerRunning(*platform, imageName)) {
-      g_restartLoop.OnServerFound(platform->Now());
+    ServerProcess server;
+    if (FindServer(*platform, imageName, server)) {
+      const auto now = platform->Now();
+      g_restartLoop.OnServerFound(now);
+      g_listenerCheck.OnServerFound(*platform, now, server);
     } else {
       // A stop that cuts the walk short also makes it answer "absent"; a recovery then
       // would kill the healthy server that holds its own ports.
@@ -292,5 +298,6 @@ void SetWatchdogPlatform(WatchdogPlatform* platform) {
   g_platform = platform;
   // Another platform brings another clock and other processes.
   g_restartLoop = RestartLoopMonitor();
+  g_listenerCheck = ListenerCheck();
   g_toldImpostors.clear();
 }

@@ -6,12 +6,21 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 struct ProcessEntry {
   std::wstring exeFile;
   std::uint32_t processId = 0;
+  std::uint32_t parentProcessId = 0;
+};
+
+// One TCP socket that listens, with the process that owns it; 0 where the system cannot
+// tell the owner.
+struct Listener {
+  std::uint16_t port = 0;
+  std::uint32_t ownerPid = 0;
 };
 
 // What a process of the watched image name runs, beside the registered program.
@@ -63,6 +72,12 @@ class WatchdogPlatform {
   virtual ProcessImage InspectProcess(std::uint32_t processId) {
     static_cast<void>(processId);
     return ProcessImage();
+  }
+  // Appends every TCP listener, IPv4 and IPv6; false when a table could not be read.
+  // Platforms that cannot list them keep this default, and their server is never judged.
+  virtual bool ReadListeners(std::vector<Listener>& listeners) {
+    static_cast<void>(listeners);
+    return false;
   }
   // The watchdog's clock, which tests put under their own control.
   virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }

@@ -1,5 +1,9 @@
 #include "watchdog/windows_platform.h"
 
+// The listener tables: winsock2.h must come before whatever brings windows.h.
+#include <iphlpapi.h>
+#include <winsock2.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +62,7 @@ class ToolHelpSnapshot : public ProcessSnapshot {
     }
     entry.exeFile = entry_.szExeFile;
     entry.processId = entry_.th32ProcessID;
+    entry.parentProcessId = entry_.th32ParentProcessID;
     return true;
   }
 
@@ -191,6 +196,46 @@ ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId) {
 
 void WindowsWatchdogPlatform::Pause(const boost::posix_time::time_duration& duration) {
   boost::this_thread::sleep(duration);
+}
+
+namespace {
+
+// One family's listeners. The table's size is asked first; a listener that opens between
+// the two calls makes the second fail with ERROR_INSUFFICIENT_BUFFER, so it asks again.
+bool ReadListenerTable(ULONG family, std::vector<Listener>& listeners) {
+  std::vector<unsigned char> table;
+  DWORD size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    table.resize(size);
+    result = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, family,
+                                   TCP_TABLE_OWNER_PID_LISTENER, 0);
+  }
+  if (result != NO_ERROR) {
+    return false;
+  }
+  // The port is in network byte order in the low 16 bits.
+  const auto port = [](DWORD raw) {
+    return static_cast<std::uint16_t>(((raw & 0xFFu) << 8) | ((raw >> 8) & 0xFFu));
+  };
+  if (family == AF_INET) {
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+      listeners.push_back({port(rows->table[i].dwLocalPort), rows->table[i].dwOwningPid});
+    }
+  } else {
+    const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+      listeners.push_back({port(rows->table[i].dwLocalPort), rows->table[i].dwOwningPid});
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WindowsWatchdogPlatform::ReadListeners(std::vector<Listener>& listeners) {
+  return ReadListenerTable(AF_INET, listeners) && ReadListenerTable(AF_INET6, listeners);
 }
 
 WatchdogPlatform* SystemWatchdogPlatform() {

@@ -12,5 +12,6 @@ class WindowsWatchdogPlatform : public WatchdogPlatform {
   CommandOutcome RunCommandWithin(const std::string& command,
                                   const boost::posix_time::time_duration& limit) override;
   ProcessImage InspectProcess(std::uint32_t processId) override;
+  bool ReadListeners(std::vector<Listener>& listeners) override;
   void Pause(const boost::posix_time::time_duration& duration) override;
 };

@@ -30,7 +30,7 @@ cmp a/voranexmg.exe "$root/build/mingw/bin/voranexmg.exe" || fail "the zip holds
 size=$(stat -c %s a/voranexmg.exe)
 [ "$size" -le $((1536 * 1024)) ] || fail "voranexmg.exe has $size bytes"
 imports=$(x86_64-w64-mingw32-objdump -p a/voranexmg.exe | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
-[ "$imports" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll " ] || fail "imports $imports"
+[ "$imports" = "ADVAPI32.dll IPHLPAPI.DLL KERNEL32.dll msvcrt.dll " ] || fail "imports $imports"
 # Exactly one manifest: ours, as the runtime brings none of its own.
 [ "$(x86_64-w64-mingw32-windres -i a/voranexmg.exe -O rc | grep -c 'RT_MANIFEST')" = 1 ] \
   || fail "not exactly one manifest"

@@ -3,7 +3,8 @@
 // "-port N" in its ImagePath) until it is stopped or killed; run with "-start" it asks
 // the SCM to start the voranexsv service and returns, as the real program does, unless a
 // file "voranexsv.hang" lies beside it: then it hangs, as a starter that waits for
-// something that never comes.
+// something that never comes. A file "voranexsv.deaf" beside it makes the service hold
+// no port at all, as a server that never opens its listener.
 // First: winsock2.h has to come before windows.h, which may bring the older winsock.h.
 #include "socket_handle.h"
 
@@ -39,6 +40,17 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
   return NO_ERROR;
 }
 
+bool MarkerBesideMe(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return false;
+  }
+  std::wstring marker(path, length);
+  marker = marker.substr(0, marker.find_last_of(L'\\') + 1) + name;
+  return ::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_statusHandle = ::RegisterServiceCtrlHandlerExW(kWatchedServiceName, Handler, nullptr);
   if (g_statusHandle == nullptr) {
@@ -53,26 +65,17 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   HeldPort held;
   // A port that another process holds does not keep the stand-in from running: the
   // tests look at the service and its process, not at its sockets.
-  HoldPort(g_port, held);
+  if (!MarkerBesideMe(L"voranexsv.deaf")) {
+    HoldPort(g_port, held);
+  }
   Report(SERVICE_RUNNING);
   ::WaitForSingleObject(stopEvent.Get(), INFINITE);
   held = HeldPort();
   Report(SERVICE_STOPPED);
 }
 
-bool HangMarkerBesideMe() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    return false;
-  }
-  std::wstring marker(path, length);
-  marker = marker.substr(0, marker.find_last_of(L'\\') + 1) + L"voranexsv.hang";
-  return ::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 DWORD StartOwnService() {
-  if (HangMarkerBesideMe()) {
+  if (MarkerBesideMe(L"voranexsv.hang")) {
     ::Sleep(INFINITE);
   }
   UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));

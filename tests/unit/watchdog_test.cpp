@@ -63,6 +63,11 @@ class ScriptedPlatform : public WatchdogPlatform {
   int stopAtEntry = -1;
   // Pauses from this one on really sleep, so that the test itself can stop them.
   int sleepFromPause = -1;
+  // The listener tables, unreadable unless set; from pause `listenFromPause` on, the
+  // later ones.
+  std::vector<Listener>* listeners = nullptr;
+  std::vector<Listener> laterListeners;
+  int listenFromPause = -1;
   // What each process runs, by PID; the others cannot be inspected.
   std::map<std::uint32_t, ProcessImage> images;
   // What the bounded restart answers, and whether it waits for OpenRestartGate first.
@@ -130,6 +135,15 @@ class ScriptedPlatform : public WatchdogPlatform {
     }
     RunCommand(command);
     return restartOutcome;
+  }
+
+  bool ReadListeners(std::vector<Listener>& out) override {
+    if (listeners == nullptr) {
+      return false;
+    }
+    const bool later = listenFromPause >= 0 && pauses_ >= listenFromPause;
+    out = later ? laterListeners : *listeners;
+    return true;
   }
 
   ProcessImage InspectProcess(std::uint32_t processId) override {
@@ -539,6 +553,75 @@ TEST_F(WatchdogTest, AStartThatFailsSaysSo) {
     EXPECT_EQ(log.lines, (Events{restarted, c.second}));
   }
   EXPECT_EQ(echo_.str(), "command : " + Restart() + "\ncommand : " + Restart() + "\n");
+}
+
+// A found server has 60 s to listen on a port of its set; after that one warning names
+// the ports and whoever else holds them. An owner that cannot be told (0), a child of the
+// server and the server itself all serve.
+TEST_F(WatchdogTest, AServerThatListensOnNoneOfItsPortsIsToldOfOnce) {
+  const std::string ports = "36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526";
+  const std::string warned = "1011 [812] [60] [" + ports + "] [-]";
+  struct Case {
+    const char* why;
+    std::vector<Listener> listeners;
+    int stopAtPause;
+    Events log;
+  };
+  const Case cases[] = {
+      {"nothing listens, within the grace", {{80, 812}}, 5, {}},
+      {"nothing listens", {{80, 812}}, 9, {warned}},
+      {"the server on one port", {{4033, 812}}, 9, {}},
+      {"an owner that cannot be told", {{4044, 0}}, 9, {}},
+      {"a child of the server", {{4045, 813}}, 9, {}},
+      {"another process holds a port",
+       {{4033, 900}, {4033, 900}},
+       9,
+       {"1011 [812] [60] [" + ports + "] [port 4033: PID 900, C:\\Other\\other.exe]"}},
+  };
+  for (const Case& c : cases) {
+    ScriptedPlatform platform;
+    platform.processes = {{kWatched, 812, 4}, {L"child.exe", 813, 812}, {L"other.exe", 900, 4}};
+    platform.images[900] =
+        ProcessImage{ProcessImage::Match::kUnknown, "C:\\Other\\other.exe", "", 0};
+    std::vector<Listener> listeners = c.listeners;
+    platform.listeners = &listeners;
+    platform.stopAtPause = c.stopAtPause;
+    RecordingLog log;
+    SetEventLog(&log);
+    RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    EXPECT_EQ(log.lines, c.log) << c.why;
+  }
+}
+
+// A warned server that starts to listen is told of once; one that stops listening after
+// it served gets the warning, once.
+TEST_F(WatchdogTest, AServerThatStartsOrStopsListeningIsToldOfOnce) {
+  const std::vector<Listener> none;
+  const std::vector<Listener> serving = {{4033, 812}};
+  for (const bool startsListening : {true, false}) {
+    ScriptedPlatform platform;
+    std::vector<Listener> first = startsListening ? none : serving;
+    platform.processes = {{kWatched, 812}};
+    platform.listeners = &first;
+    platform.laterListeners = startsListening ? serving : none;
+    platform.listenFromPause = 8;
+    platform.stopAtPause = 12;
+    RecordingLog log;
+    SetEventLog(&log);
+    RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    std::vector<std::string> ids;
+    for (const std::string& line : log.lines) {
+      ids.push_back(line.substr(0, 4));
+    }
+    EXPECT_EQ(ids, startsListening ? (Events{"1011", "1012"}) : (Events{"1011"}));
+    if (startsListening) {
+      EXPECT_EQ(log.lines.back(), "1012 [812] [4033]");
+    } else {
+      EXPECT_EQ(log.lines.back().substr(0, 15), "1011 [812] [80]");
+    }
+  }
 }
 
 // A server that dies right after each start: the third start within ten minutes is a

@@ -16,6 +16,7 @@
 #include "event_messages.h"
 #include "service/command_line.h"
 #include "service_test_util.h"
+#include "watchdog/windows_platform.h"
 #include "win_test_util.h"
 
 namespace {
@@ -437,6 +438,56 @@ TEST_F(VoranexmgExeTest, AProgramOfTheServersNameFromAnotherFolderIsNotTheServer
             std::string::npos)
       << events;
   EXPECT_FALSE(WaitForExit(other, 0)) << "the program of the same name was ended";
+}
+
+// Slow: a server has 60 s to listen. One that never opens its listener is told of after
+// that and a cycle or two; once it listens, the next server process is not.
+TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) {
+  const std::string ports = "36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526";
+  std::vector<Listener> listeners;
+  ASSERT_TRUE(WindowsWatchdogPlatform().ReadListeners(listeners));
+  for (const Listener& listener : listeners) {
+    // Wine 8 lists the host's own listeners too, each with owner 0, which counts as the
+    // server's.
+    if (ports.find(std::to_string(listener.port)) != std::string::npos) {
+      GTEST_SKIP() << "port " << listener.port << " is held on this machine already";
+    }
+  }
+  const std::wstring deaf = InFolder(L"voranexsv.deaf");
+  struct MarkerRemoval {
+    std::wstring path;
+    ~MarkerRemoval() { ::DeleteFileW(path.c_str()); }
+  } removal{deaf};
+  ASSERT_TRUE(::CloseHandle(::CreateFileW(deaf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr)));
+  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+  const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
+  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+  ASSERT_EQ(Voranexmg(L"-start").exitCode, 0u);
+  const DWORD first = WaitForWatchedService(0, 30000);
+  ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+
+  const std::string warned = R"(warn:eventlog:ReportEventW L")" + ports + "\"";
+  const auto warnings = [&] {
+    const std::string events = ReadWholeFile(kServiceEvents).substr(eventsBefore);
+    std::size_t count = 0;
+    for (std::size_t at = events.find(warned); at != std::string::npos;
+         at = events.find(warned, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return warnings() == 1; }, 100000)) << "no warning";
+  EXPECT_NE(
+      ReadWholeFile(kServiceEvents)
+          .find(R"(warn:eventlog:ReportEventW L")" + std::to_string(first) + "\"", eventsBefore),
+      std::string::npos);
+
+  ::DeleteFileW(deaf.c_str());
+  Kill(first);
+  ASSERT_NE(WaitForWatchedService(first, 30000), 0u) << "the server was not restarted";
+  // The grace and two cycles.
+  EXPECT_FALSE(WaitUntil([&] { return warnings() > 1; }, 85000)) << "a listening server told of";
 }
 
 TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {

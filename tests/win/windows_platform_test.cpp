@@ -1,5 +1,8 @@
 // The bounded restart command on the real platform: what a hung command leaves behind,
 // and what a command that ended in time does not take with it.
+// First: winsock2.h has to come before windows.h, which may bring the older winsock.h.
+#include "socket_handle.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -123,6 +126,29 @@ TEST(InspectProcessTest, TheRegisteredFileIsKnownByItsIdentityNotItsSpelling) {
   g_watchedProgramPath.clear();
   ::DeleteFileW(copy.c_str());
   ::RemoveDirectoryW(copyFolder.c_str());
+}
+
+// Both tables are read, with each port in host order. Wine 8 names no owner (0), Wine 10
+// and Windows this process.
+TEST(ReadListenersTest, AListeningPortIsListedWithItsOwner) {
+  HeldPort held;
+  ASSERT_EQ(HoldPort(0, held), 0);
+  sockaddr_in bound = {};
+  int size = sizeof(bound);
+  ASSERT_EQ(::getsockname(held.tcp.Get(), reinterpret_cast<sockaddr*>(&bound), &size), 0);
+  const std::uint16_t port = ntohs(bound.sin_port);
+  WindowsWatchdogPlatform platform;
+  std::vector<Listener> listeners;
+  ASSERT_TRUE(platform.ReadListeners(listeners));
+  bool found = false;
+  for (const Listener& listener : listeners) {
+    if (listener.port == port) {
+      found = true;
+      EXPECT_TRUE(listener.ownerPid == 0 || listener.ownerPid == ::GetCurrentProcessId())
+          << listener.ownerPid;
+    }
+  }
+  EXPECT_TRUE(found) << "port " << port << " among " << listeners.size() << " listeners";
 }
 
 }  // namespace

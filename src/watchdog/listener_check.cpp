@@ -1,0 +1,126 @@
+#include "watchdog/listener_check.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/event_log.h"
+#include "config/watched_service.h"
+
+namespace {
+
+std::string Join(const PortSet& ports) {
+  std::string text;
+  for (const std::string& port : ports) {
+    text += (text.empty() ? "" : ", ") + port;
+  }
+  return text;
+}
+
+// "port 4080: PID 812, C:\Other\other.exe; ...", or "-" when nobody else holds a port.
+std::string DescribeHolders(WatchdogPlatform& platform, const std::vector<Listener>& others) {
+  std::string text;
+  std::map<std::uint32_t, std::string> paths;
+  for (const Listener& listener : others) {
+    auto path = paths.find(listener.ownerPid);
+    if (path == paths.end()) {
+      path =
+          paths.emplace(listener.ownerPid, platform.InspectProcess(listener.ownerPid).path).first;
+    }
+    const std::string holder = "port " + std::to_string(listener.port) + ": PID " +
+                               std::to_string(listener.ownerPid) +
+                               (path->second.empty() ? "" : ", " + path->second);
+    if (text.find(holder) == std::string::npos) {
+      text += (text.empty() ? "" : "; ") + holder;
+    }
+  }
+  return text.empty() ? "-" : text;
+}
+
+std::map<std::uint32_t, std::uint32_t> ParentsOf(WatchdogPlatform& platform) {
+  std::map<std::uint32_t, std::uint32_t> parents;
+  const std::unique_ptr<ProcessSnapshot> snapshot = platform.SnapshotProcesses();
+  ProcessEntry entry;
+  for (bool more = snapshot && snapshot->First(entry); more; more = snapshot->Next(entry)) {
+    parents[entry.processId] = entry.parentProcessId;
+  }
+  return parents;
+}
+
+}  // namespace
+
+std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Listener>& listeners,
+                             const PortSet& ports, std::uint32_t serverPid,
+                             std::vector<Listener>& others) {
+  others.clear();
+  for (const Listener& listener : listeners) {
+    if (ports.count(std::to_string(listener.port)) == 0) {
+      continue;
+    }
+    // An owner that the system cannot name may be the server; a check that cannot know
+    // never warns.
+    if (listener.ownerPid == serverPid || listener.ownerPid == 0) {
+      return listener.port;
+    }
+    others.push_back(listener);
+  }
+  if (others.empty()) {
+    return 0;
+  }
+  // Only here, when other processes hold the ports, is more than the tables asked: the
+  // server may listen through a child, or through a second process of its own program.
+  const std::map<std::uint32_t, std::uint32_t> parents = ParentsOf(platform);
+  for (const Listener& listener : others) {
+    const auto parent = parents.find(listener.ownerPid);
+    if ((parent != parents.end() && parent->second == serverPid) ||
+        platform.InspectProcess(listener.ownerPid).match ==
+            ProcessImage::Match::kRegisteredProgram) {
+      return listener.port;
+    }
+  }
+  return 0;
+}
+
+void ListenerCheck::OnServerFound(WatchdogPlatform& platform, Clock::time_point now,
+                                  const ServerProcess& server) {
+  if (!tracking_ || server.processId != server_.processId ||
+      server.startTime != server_.startTime) {
+    tracking_ = true;
+    server_ = server;
+    foundAt_ = now;
+    warned_ = false;
+    return;
+  }
+  if (now - foundAt_ < kGrace) {
+    return;
+  }
+  std::vector<Listener> listeners;
+  if (!platform.ReadListeners(listeners)) {
+    return;
+  }
+  // The built-in ports first: a server that holds one of them needs no file read.
+  PortSet ports = MakeDefaultPortSet();
+  std::vector<Listener> others;
+  std::uint16_t served = FindServedPort(platform, listeners, ports, server.processId, others);
+  if (served == 0) {
+    AddConfiguredPorts(ports, g_configDirectory);
+    served = FindServedPort(platform, listeners, ports, server.processId, others);
+  }
+  const std::string pid = std::to_string(server.processId);
+  if (served != 0) {
+    if (warned_) {
+      WriteEvent(ServiceEvent::kServerListens,
+                 std::vector<std::string>{pid, std::to_string(served)});
+      warned_ = false;
+    }
+    return;
+  }
+  if (warned_) {
+    return;
+  }
+  warned_ = true;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - foundAt_).count();
+  WriteEvent(ServiceEvent::kServerNotListening,
+             std::vector<std::string>{pid, std::to_string(seconds), Join(ports),
+                                      DescribeHolders(platform, others)});
+}
