@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "event_messages.h"
@@ -84,6 +85,18 @@ DWORD WaitForWatchedService(DWORD old, DWORD timeoutMs) {
 // Wine's ReportEventW stores nothing, but the test prefix's services print each event's
 // text here, as a wide C literal.
 constexpr wchar_t kServiceEvents[] = L"C:\\services-events.log";
+
+// An empty file beside the stand-in that changes what it does, there for one test.
+struct MarkerFile {
+  explicit MarkerFile(std::wstring file) : path(std::move(file)) {
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    made = handle != INVALID_HANDLE_VALUE && ::CloseHandle(handle);
+  }
+  ~MarkerFile() { ::DeleteFileW(path.c_str()); }
+  std::wstring path;
+  bool made = false;
+};
 
 void KillAll(const wchar_t* image) {
   for (const DWORD id : ProcessIds(image)) {
@@ -327,13 +340,8 @@ TEST_F(VoranexmgExeTest, StartPauseContinueAndStopWithTheWatchedProgram) {
 // The server's starter hangs, and the watchdog with it: pause, continue and stop are each
 // answered in a few seconds all the same, and the stop ends the service's process.
 TEST_F(VoranexmgExeTest, ControlsAreAnsweredWhileTheStarterHangs) {
-  const std::wstring marker = InFolder(L"voranexsv.hang");
-  struct MarkerRemoval {
-    std::wstring path;
-    ~MarkerRemoval() { ::DeleteFileW(path.c_str()); }
-  } removal{marker};
-  ASSERT_TRUE(::CloseHandle(::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr)));
+  const MarkerFile hang(InFolder(L"voranexsv.hang"));
+  ASSERT_TRUE(hang.made);
   ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
   ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
   ASSERT_EQ(Voranexmg(L"-start").output, TextMode("Start: [Voranexmg] Success\n"));
@@ -453,13 +461,8 @@ TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) 
       GTEST_SKIP() << "port " << listener.port << " is held on this machine already";
     }
   }
-  const std::wstring deaf = InFolder(L"voranexsv.deaf");
-  struct MarkerRemoval {
-    std::wstring path;
-    ~MarkerRemoval() { ::DeleteFileW(path.c_str()); }
-  } removal{deaf};
-  ASSERT_TRUE(::CloseHandle(::CreateFileW(deaf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr)));
+  const MarkerFile deaf(InFolder(L"voranexsv.deaf"));
+  ASSERT_TRUE(deaf.made);
   ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
   const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
   ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
@@ -483,7 +486,7 @@ TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) 
           .find(R"(warn:eventlog:ReportEventW L")" + std::to_string(first) + "\"", eventsBefore),
       std::string::npos);
 
-  ::DeleteFileW(deaf.c_str());
+  ::DeleteFileW(deaf.path.c_str());
   Kill(first);
   ASSERT_NE(WaitForWatchedService(first, 30000), 0u) << "the server was not restarted";
   // The grace and two cycles.
