@@ -63,9 +63,9 @@ class ScriptedPlatform : public WatchdogPlatform {
   int stopAtEntry = -1;
   // Pauses from this one on really sleep, so that the test itself can stop them.
   int sleepFromPause = -1;
-  // The listener tables, unreadable unless set; from pause `listenFromPause` on, the
-  // later ones.
-  std::vector<Listener>* listeners = nullptr;
+  // The listener tables, when readable; from pause `listenFromPause` on, the later ones.
+  bool tablesReadable = false;
+  std::vector<Listener> listeners;
   std::vector<Listener> laterListeners;
   int listenFromPause = -1;
   // What each process runs, by PID; the others cannot be inspected.
@@ -138,12 +138,9 @@ class ScriptedPlatform : public WatchdogPlatform {
   }
 
   bool ReadListeners(std::vector<Listener>& out) override {
-    if (listeners == nullptr) {
-      return false;
-    }
     const bool later = listenFromPause >= 0 && pauses_ >= listenFromPause;
-    out = later ? laterListeners : *listeners;
-    return true;
+    out = later ? laterListeners : listeners;
+    return tablesReadable;
   }
 
   ProcessImage InspectProcess(std::uint32_t processId) override {
@@ -248,6 +245,15 @@ class WatchdogTest : public ::testing::Test {
     return platform.Events();
   }
   std::vector<std::string> RunUntilStopped() { return RunUntilStopped(platform_); }
+
+  // The events that one watchdog on `platform` wrote until the scripted stop.
+  static std::vector<std::string> LoggedRun(ScriptedPlatform& platform) {
+    RecordingLog log;
+    SetEventLog(&log);
+    RunUntilStopped(platform);
+    SetEventLog(nullptr);
+    return log.lines;
+  }
 
   // Starts a watchdog that finds the watched process and then rests in a real,
   // interruptible cycle pause.
@@ -518,14 +524,7 @@ TEST_F(WatchdogTest, OnlyTheRegisteredProgramCountsAsTheServer) {
       platform.images[812] = ProcessImage{c.serverMatch, "", "", 5};
     }
     platform.stopAtPause = 1;
-    RecordingLog log;
-    SetEventLog(&log);
-    const Events events = RunUntilStopped(platform);
-    SetEventLog(nullptr);
-    EXPECT_EQ(log.lines, c.log) << c.why;
-    EXPECT_EQ(std::count(events.begin(), events.end(), "run " + Restart()),
-              static_cast<std::ptrdiff_t>(c.log.size() == 3 ? 2 : 0))
-        << c.why;
+    EXPECT_EQ(LoggedRun(platform), c.log) << c.why;
   }
 }
 
@@ -546,11 +545,7 @@ TEST_F(WatchdogTest, AStartThatFailsSaysSo) {
     ScriptedPlatform platform;
     platform.restartOutcome = c.first;
     platform.stopAtPause = 0;
-    RecordingLog log;
-    SetEventLog(&log);
-    RunUntilStopped(platform);
-    SetEventLog(nullptr);
-    EXPECT_EQ(log.lines, (Events{restarted, c.second}));
+    EXPECT_EQ(LoggedRun(platform), (Events{restarted, c.second}));
   }
   EXPECT_EQ(echo_.str(), "command : " + Restart() + "\ncommand : " + Restart() + "\n");
 }
@@ -583,44 +578,27 @@ TEST_F(WatchdogTest, AServerThatListensOnNoneOfItsPortsIsToldOfOnce) {
     platform.processes = {{kWatched, 812, 4}, {L"child.exe", 813, 812}, {L"other.exe", 900, 4}};
     platform.images[900] =
         ProcessImage{ProcessImage::Match::kUnknown, "C:\\Other\\other.exe", "", 0};
-    std::vector<Listener> listeners = c.listeners;
-    platform.listeners = &listeners;
+    platform.tablesReadable = true;
+    platform.listeners = c.listeners;
     platform.stopAtPause = c.stopAtPause;
-    RecordingLog log;
-    SetEventLog(&log);
-    RunUntilStopped(platform);
-    SetEventLog(nullptr);
-    EXPECT_EQ(log.lines, c.log) << c.why;
+    EXPECT_EQ(LoggedRun(platform), c.log) << c.why;
   }
 }
 
 // A warned server that starts to listen is told of once; one that stops listening after
 // it served gets the warning, once.
 TEST_F(WatchdogTest, AServerThatStartsOrStopsListeningIsToldOfOnce) {
-  const std::vector<Listener> none;
-  const std::vector<Listener> serving = {{4033, 812}};
+  const std::string ports = "36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526";
   for (const bool startsListening : {true, false}) {
     ScriptedPlatform platform;
-    std::vector<Listener> first = startsListening ? none : serving;
     platform.processes = {{kWatched, 812}};
-    platform.listeners = &first;
-    platform.laterListeners = startsListening ? serving : none;
+    platform.tablesReadable = true;
+    (startsListening ? platform.laterListeners : platform.listeners) = {{4033, 812}};
     platform.listenFromPause = 8;
     platform.stopAtPause = 12;
-    RecordingLog log;
-    SetEventLog(&log);
-    RunUntilStopped(platform);
-    SetEventLog(nullptr);
-    std::vector<std::string> ids;
-    for (const std::string& line : log.lines) {
-      ids.push_back(line.substr(0, 4));
-    }
-    EXPECT_EQ(ids, startsListening ? (Events{"1011", "1012"}) : (Events{"1011"}));
-    if (startsListening) {
-      EXPECT_EQ(log.lines.back(), "1012 [812] [4033]");
-    } else {
-      EXPECT_EQ(log.lines.back().substr(0, 15), "1011 [812] [80]");
-    }
+    EXPECT_EQ(LoggedRun(platform),
+              startsListening ? (Events{"1011 [812] [60] [" + ports + "] [-]", "1012 [812] [4033]"})
+                              : (Events{"1011 [812] [80] [" + ports + "] [-]"}));
   }
 }
 
