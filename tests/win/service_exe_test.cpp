@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/port_list.h"
 #include "event_messages.h"
 #include "service/command_line.h"
 #include "service_test_util.h"
@@ -97,6 +98,17 @@ struct MarkerFile {
   std::wstring path;
   bool made = false;
 };
+
+// How often the service's event log has held `what` since byte `since`.
+std::size_t EventsSince(std::size_t since, const std::string& what) {
+  const std::string events = ReadWholeFile(kServiceEvents);
+  std::size_t count = 0;
+  for (std::size_t at = events.find(what, since); at != std::string::npos;
+       at = events.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 void KillAll(const wchar_t* image) {
   for (const DWORD id : ProcessIds(image)) {
@@ -436,28 +448,21 @@ TEST_F(VoranexmgExeTest, AProgramOfTheServersNameFromAnotherFolderIsNotTheServer
   EXPECT_NE(WaitForWatchedService(first, 30000), 0u) << "the server was not restarted";
 
   const std::string told = R"(warn:eventlog:ReportEventW L"C:\\Voranex Impostor\\voranexsv.exe")";
-  EXPECT_TRUE(WaitUntil(
-      [&] { return ReadWholeFile(kServiceEvents).find(told, eventsBefore) != std::string::npos; },
-      10000));
-  const std::string events = ReadWholeFile(kServiceEvents).substr(eventsBefore);
-  const std::size_t at = events.find(told);
-  EXPECT_EQ(events.find(told, at + 1), std::string::npos) << "told twice:\n" << events;
-  EXPECT_NE(events.find(R"(warn:eventlog:ReportEventW L")" + std::to_string(other) + "\""),
-            std::string::npos)
-      << events;
+  EXPECT_TRUE(WaitUntil([&] { return EventsSince(eventsBefore, told) > 0; }, 10000));
+  EXPECT_EQ(EventsSince(eventsBefore, told), 1u);
+  EXPECT_GT(EventsSince(eventsBefore, R"(ReportEventW L")" + std::to_string(other) + "\""), 0u);
   EXPECT_FALSE(WaitForExit(other, 0)) << "the program of the same name was ended";
 }
 
 // Slow: a server has 60 s to listen. One that never opens its listener is told of after
 // that and a cycle or two; once it listens, the next server process is not.
 TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) {
-  const std::string ports = "36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526";
   std::vector<Listener> listeners;
   ASSERT_TRUE(WindowsWatchdogPlatform().ReadListeners(listeners));
   for (const Listener& listener : listeners) {
     // Wine 8 lists the host's own listeners too, each with owner 0, which counts as the
     // server's.
-    if (ports.find(std::to_string(listener.port)) != std::string::npos) {
+    if (MakeDefaultPortSet().count(std::to_string(listener.port)) != 0) {
       GTEST_SKIP() << "port " << listener.port << " is held on this machine already";
     }
   }
@@ -470,27 +475,17 @@ TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) 
   const DWORD first = WaitForWatchedService(0, 30000);
   ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
 
-  const std::string warned = R"(warn:eventlog:ReportEventW L")" + ports + "\"";
-  const auto warnings = [&] {
-    const std::string events = ReadWholeFile(kServiceEvents).substr(eventsBefore);
-    std::size_t count = 0;
-    for (std::size_t at = events.find(warned); at != std::string::npos;
-         at = events.find(warned, at + 1)) {
-      ++count;
-    }
-    return count;
-  };
-  EXPECT_TRUE(WaitUntil([&] { return warnings() == 1; }, 100000)) << "no warning";
-  EXPECT_NE(
-      ReadWholeFile(kServiceEvents)
-          .find(R"(warn:eventlog:ReportEventW L")" + std::to_string(first) + "\"", eventsBefore),
-      std::string::npos);
+  const std::string warned = R"(warn:eventlog:ReportEventW L"36039, 36523, 4033, 4044, 4045, )"
+                             R"(4046, 4523, 4524, 4525, 4526")";
+  EXPECT_TRUE(WaitUntil([&] { return EventsSince(eventsBefore, warned) == 1; }, 100000));
+  EXPECT_GT(EventsSince(eventsBefore, R"(ReportEventW L")" + std::to_string(first) + "\""), 0u);
 
   ::DeleteFileW(deaf.path.c_str());
   Kill(first);
   ASSERT_NE(WaitForWatchedService(first, 30000), 0u) << "the server was not restarted";
   // The grace and two cycles.
-  EXPECT_FALSE(WaitUntil([&] { return warnings() > 1; }, 85000)) << "a listening server told of";
+  EXPECT_FALSE(WaitUntil([&] { return EventsSince(eventsBefore, warned) > 1; }, 85000))
+      << "a listening server told of";
 }
 
 TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,14 +69,10 @@ TEST(RunCommandWithinTest, ACommandThatEndsInTimeLeavesItsChildrenAlone) {
   ::DeleteFileW(pidFile.c_str());
 }
 
-// The exit code of the command interpreter is its last command's; an interpreter that
-// cannot be started gives the system's text of why.
-TEST(RunCommandWithinTest, TheCommandsExitCodeOrWhyItCouldNotRunComesBack) {
+// The interpreter's exit code is its last command's; one that cannot start says why.
+TEST(RunCommandWithinTest, TheExitCodeOrWhyTheCommandCouldNotRunComesBack) {
   WindowsWatchdogPlatform platform;
-  const CommandOutcome exited = platform.RunCommandWithin("exit 3", boost::posix_time::seconds(30));
-  EXPECT_EQ(exited.status, CommandOutcome::Status::kEnded);
-  EXPECT_EQ(exited.exitCode, 3u);
-
+  EXPECT_EQ(platform.RunCommandWithin("exit 3", boost::posix_time::seconds(30)).exitCode, 3u);
   wchar_t saved[MAX_PATH] = {};
   ::GetEnvironmentVariableW(L"COMSPEC", saved, MAX_PATH);
   ::SetEnvironmentVariableW(L"COMSPEC", L"C:\\nowhere\\cmd.exe");
@@ -85,34 +80,25 @@ TEST(RunCommandWithinTest, TheCommandsExitCodeOrWhyItCouldNotRunComesBack) {
   ::SetEnvironmentVariableW(L"COMSPEC", saved);
   EXPECT_EQ(notRun.status, CommandOutcome::Status::kNotStarted);
   EXPECT_FALSE(notRun.error.empty());
-  EXPECT_EQ(notRun.error.find('\n'), std::string::npos) << notRun.error;
 }
 
 // This test program stands in for the server: the registered path names its own file in
 // other spellings, or a copy of it, which is another file.
 TEST(InspectProcessTest, TheRegisteredFileIsKnownByItsIdentityNotItsSpelling) {
   wchar_t own[MAX_PATH] = {};
-  ASSERT_GT(::GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
-  const std::wstring copyFolder = TempFileName(L"imp");
-  ::DeleteFileW(copyFolder.c_str());
-  ASSERT_TRUE(::CreateDirectoryW(copyFolder.c_str(), nullptr));
-  const std::wstring copy = copyFolder + L"\\voranexsv.exe";
-  ASSERT_TRUE(::CopyFileW(own, copy.c_str(), FALSE));
   wchar_t shortName[MAX_PATH] = {};
-  const DWORD shortLength = ::GetShortPathNameW(own, shortName, MAX_PATH);
-
+  ASSERT_GT(::GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+  ASSERT_GT(::GetShortPathNameW(own, shortName, MAX_PATH), 0u);
+  const std::wstring copy = TempFileName(L"imp");
+  ASSERT_TRUE(::CopyFileW(own, copy.c_str(), FALSE));
   using Match = ProcessImage::Match;
-  std::vector<std::pair<std::wstring, Match>> cases = {
+  const std::pair<std::wstring, Match> cases[] = {
       {own, Match::kRegisteredProgram},
       {L"\"" + Lowercase(own) + L"\" -service", Match::kRegisteredProgram},
+      {shortName, Match::kRegisteredProgram},
       {copy, Match::kOtherProgram},
-      {copyFolder + L"\\missing.exe", Match::kUnknown},
+      {copy + L".missing", Match::kUnknown},
   };
-  if (shortLength > 0 && std::wstring(shortName) != own) {
-    cases.push_back({shortName, Match::kRegisteredProgram});
-  } else {
-    std::printf("no short name for %s\n", Narrow(own).c_str());
-  }
   WindowsWatchdogPlatform platform;
   for (const auto& c : cases) {
     g_watchedProgramPath = Narrow(c.first);
@@ -125,7 +111,6 @@ TEST(InspectProcessTest, TheRegisteredFileIsKnownByItsIdentityNotItsSpelling) {
   EXPECT_EQ(platform.InspectProcess(0xFFFFFFF0u).match, Match::kUnknown);
   g_watchedProgramPath.clear();
   ::DeleteFileW(copy.c_str());
-  ::RemoveDirectoryW(copyFolder.c_str());
 }
 
 // Both tables are read, with each port in host order. Wine 8 names no owner (0), Wine 10
