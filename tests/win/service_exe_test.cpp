@@ -130,6 +130,16 @@ class VoranexmgExeTest : public ::testing::Test {
   void SetUp() override { CleanUp(); }
   void TearDown() override { CleanUp(); }
 
+  // Installs the watched stand-in and Voranexmg, starts Voranexmg and waits for the
+  // server that its watchdog starts.
+  static void StartWithTheWatchedProgram(DWORD& server) {
+    ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
+    ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
+    ASSERT_EQ(Voranexmg(L"-start").exitCode, 0u);
+    server = WaitForWatchedService(0, 30000);
+    ASSERT_NE(server, 0u) << "the watchdog did not start voranexsv";
+  }
+
   static void CleanUp() {
     RemoveService(kName);
     RemoveService(kWatched);
@@ -426,12 +436,9 @@ TEST_F(VoranexmgExeTest, AProgramOfTheServersNameFromAnotherFolderIsNotTheServer
   ::CreateDirectoryW(folder.c_str(), nullptr);
   ASSERT_TRUE(
       ::CopyFileW((ProgramFolder() + L"\\port_holder.exe").c_str(), impostor.c_str(), FALSE));
-  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
   const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
-  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
-  ASSERT_EQ(Voranexmg(L"-start").exitCode, 0u);
-  const DWORD first = WaitForWatchedService(0, 30000);
-  ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+  DWORD first = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithTheWatchedProgram(first));
 
   ASSERT_EQ(RunCaptured(L"cmd /c start \"\" \"" + impostor + L"\" 47131").exitCode, 0u);
   DWORD other = 0;
@@ -468,12 +475,9 @@ TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) 
   }
   const MarkerFile deaf(InFolder(L"voranexsv.deaf"));
   ASSERT_TRUE(deaf.made);
-  ASSERT_TRUE(CreateTestService(kWatched, InFolder(L"voranexsv.exe")));
   const std::size_t eventsBefore = ReadWholeFile(kServiceEvents).size();
-  ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
-  ASSERT_EQ(Voranexmg(L"-start").exitCode, 0u);
-  const DWORD first = WaitForWatchedService(0, 30000);
-  ASSERT_NE(first, 0u) << "the watchdog did not start voranexsv";
+  DWORD first = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithTheWatchedProgram(first));
 
   const std::string warned = R"(warn:eventlog:ReportEventW L"36039, 36523, 4033, 4044, 4045, )"
                              R"(4046, 4523, 4524, 4525, 4526")";
