@@ -2,7 +2,9 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "common/event_log.h"
 #include "config/watched_service.h"
@@ -21,18 +23,21 @@ std::string Join(const PortSet& ports) {
 std::string DescribeHolders(WatchdogPlatform& platform, const std::vector<Listener>& others) {
   std::string text;
   std::map<std::uint32_t, std::string> paths;
+  // IPv4 and IPv6 list one holder twice.
+  std::set<std::pair<std::uint16_t, std::uint32_t>> named;
   for (const Listener& listener : others) {
+    if (!named.insert({listener.port, listener.ownerPid}).second) {
+      continue;
+    }
     auto path = paths.find(listener.ownerPid);
     if (path == paths.end()) {
       path =
           paths.emplace(listener.ownerPid, platform.InspectProcess(listener.ownerPid).path).first;
     }
-    const std::string holder = "port " + std::to_string(listener.port) + ": PID " +
-                               std::to_string(listener.ownerPid) +
-                               (path->second.empty() ? "" : ", " + path->second);
-    if (text.find(holder) == std::string::npos) {
-      text += (text.empty() ? "" : "; ") + holder;
-    }
+    text +=
+        (text.empty() ? "" : "; ") +
+        ("port " + std::to_string(listener.port) + ": PID " + std::to_string(listener.ownerPid)) +
+        (path->second.empty() ? "" : ", " + path->second);
   }
   return text.empty() ? "-" : text;
 }

@@ -1,8 +1,9 @@
 #include "watchdog/windows_platform.h"
 
 // The listener tables: winsock2.h must come before whatever brings windows.h.
-#include <iphlpapi.h>
 #include <winsock2.h>
+
+#include <iphlpapi.h>
 
 #include <cstdint>
 #include <cstdio>
