@@ -5,8 +5,10 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/event_log.h"
+#include "config/port_list.h"
 #include "config/watched_service.h"
 
 namespace {
@@ -52,28 +54,37 @@ std::map<std::uint32_t, std::uint32_t> ParentsOf(WatchdogPlatform& platform) {
   return parents;
 }
 
-}  // namespace
+// The port of the set on which the server itself, or an owner that the system cannot
+// name, listens; 0 for none. An unnamed owner may be the server, and a check that cannot
+// know never warns.
+std::uint16_t PortOwnedBy(const std::vector<Listener>& listeners, const PortSet& ports,
+                          std::uint32_t serverPid) {
+  for (const Listener& listener : listeners) {
+    if ((listener.ownerPid == serverPid || listener.ownerPid == 0) &&
+        ports.count(std::to_string(listener.port)) != 0) {
+      return listener.port;
+    }
+  }
+  return 0;
+}
 
+// As PortOwnedBy, but a child of the server or another process of its own program serves
+// too. `others` gets the listeners on the ports that belong to other processes.
 std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Listener>& listeners,
                              const PortSet& ports, std::uint32_t serverPid,
                              std::vector<Listener>& others) {
-  others.clear();
+  const std::uint16_t own = PortOwnedBy(listeners, ports, serverPid);
+  if (own != 0) {
+    return own;
+  }
   for (const Listener& listener : listeners) {
-    if (ports.count(std::to_string(listener.port)) == 0) {
-      continue;
+    if (ports.count(std::to_string(listener.port)) != 0) {
+      others.push_back(listener);
     }
-    // An owner that the system cannot name may be the server; a check that cannot know
-    // never warns.
-    if (listener.ownerPid == serverPid || listener.ownerPid == 0) {
-      return listener.port;
-    }
-    others.push_back(listener);
   }
   if (others.empty()) {
     return 0;
   }
-  // Only here, when other processes hold the ports, is more than the tables asked: the
-  // server may listen through a child, or through a second process of its own program.
   const std::map<std::uint32_t, std::uint32_t> parents = ParentsOf(platform);
   for (const Listener& listener : others) {
     const auto parent = parents.find(listener.ownerPid);
@@ -85,6 +96,8 @@ std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Liste
   }
   return 0;
 }
+
+}  // namespace
 
 void ListenerCheck::OnServerFound(WatchdogPlatform& platform, Clock::time_point now,
                                   const ServerProcess& server) {
@@ -103,10 +116,11 @@ void ListenerCheck::OnServerFound(WatchdogPlatform& platform, Clock::time_point 
   if (!platform.ReadListeners(listeners)) {
     return;
   }
-  // The built-in ports first: a server that holds one of them needs no file read.
+  // At rest the server holds a built-in port itself, and nothing but the tables is read;
+  // only otherwise are server.conf, the parents and the other owners asked.
   PortSet ports = MakeDefaultPortSet();
   std::vector<Listener> others;
-  std::uint16_t served = FindServedPort(platform, listeners, ports, server.processId, others);
+  std::uint16_t served = PortOwnedBy(listeners, ports, server.processId);
   if (served == 0) {
     AddConfiguredPorts(ports, g_configDirectory);
     served = FindServedPort(platform, listeners, ports, server.processId, others);

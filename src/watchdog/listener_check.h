@@ -4,9 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <vector>
 
-#include "config/port_list.h"
 #include "watchdog/watchdog_platform.h"
 
 // One server process, as the watchdog found it.
@@ -34,10 +32,3 @@ class ListenerCheck {
   // A warning for this process is outstanding: it has not been seen listening since.
   bool warned_ = false;
 };
-
-// The port on which the server, a child of it, another process of its program, or an
-// owner that the system cannot name listens; 0 for none. `others` gets the listeners on
-// those ports that belong to other processes.
-std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Listener>& listeners,
-                             const PortSet& ports, std::uint32_t serverPid,
-                             std::vector<Listener>& others);

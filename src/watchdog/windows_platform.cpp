@@ -201,6 +201,18 @@ void WindowsWatchdogPlatform::Pause(const boost::posix_time::time_duration& dura
 
 namespace {
 
+// The IPv4 and IPv6 tables differ only in their rows' addresses, which are not read. The
+// port is in network byte order in the low 16 bits.
+template <typename Table>
+void AppendListeners(const std::vector<unsigned char>& table, std::vector<Listener>& listeners) {
+  const auto* rows = reinterpret_cast<const Table*>(table.data());
+  for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+    const DWORD raw = rows->table[i].dwLocalPort;
+    listeners.push_back({static_cast<std::uint16_t>(((raw & 0xFFu) << 8) | ((raw >> 8) & 0xFFu)),
+                         rows->table[i].dwOwningPid});
+  }
+}
+
 // One family's listeners. The table's size is asked first; a listener that opens between
 // the two calls makes the second fail with ERROR_INSUFFICIENT_BUFFER, so it asks again.
 bool ReadListenerTable(ULONG family, std::vector<Listener>& listeners) {
@@ -215,20 +227,10 @@ bool ReadListenerTable(ULONG family, std::vector<Listener>& listeners) {
   if (result != NO_ERROR) {
     return false;
   }
-  // The port is in network byte order in the low 16 bits.
-  const auto port = [](DWORD raw) {
-    return static_cast<std::uint16_t>(((raw & 0xFFu) << 8) | ((raw >> 8) & 0xFFu));
-  };
   if (family == AF_INET) {
-    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
-    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
-      listeners.push_back({port(rows->table[i].dwLocalPort), rows->table[i].dwOwningPid});
-    }
+    AppendListeners<MIB_TCPTABLE_OWNER_PID>(table, listeners);
   } else {
-    const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(table.data());
-    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
-      listeners.push_back({port(rows->table[i].dwLocalPort), rows->table[i].dwOwningPid});
-    }
+    AppendListeners<MIB_TCP6TABLE_OWNER_PID>(table, listeners);
   }
   return true;
 }
