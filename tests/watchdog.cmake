@@ -62,13 +62,14 @@ add_executable(recovery_scenario_tests e2e/recovery_scenario_test.cpp)
 target_link_libraries(recovery_scenario_tests PRIVATE recovery_scenario_support GTest::gtest_main)
 add_dependencies(recovery_scenario_tests ${_scenario_programs})
 set(_scenario_prefix ${CMAKE_BINARY_DIR}/wine/recovery-scenario)
-add_test(NAME RecoveryScenario.KilledServiceIsRestartedAfterItsPortIsFreed
+# One ctest test runs every scenario of the program in turn, in the one prefix.
+add_test(NAME RecoveryScenarios
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario-prefix run ${_scenario_prefix} 480
     ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:recovery_scenario_tests>)
 # Should ctest itself end the run, the cleanup still ends the prefix's processes.
 add_test(NAME recovery_scenario.prefix.stop
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario-prefix stop ${_scenario_prefix})
-set_tests_properties(RecoveryScenario.KilledServiceIsRestartedAfterItsPortIsFreed PROPERTIES
+set_tests_properties(RecoveryScenarios PROPERTIES
   LABELS slow TIMEOUT 720 FIXTURES_REQUIRED recovery_scenario_prefix)
 set_tests_properties(recovery_scenario.prefix.stop PROPERTIES
   LABELS slow FIXTURES_CLEANUP recovery_scenario_prefix)

@@ -20,6 +20,7 @@ enum class ServiceEvent {
   kRestartNotRun = 1010,
   kServerNotListening = 1011,
   kServerListens = 1012,
+  kLauncherRegistered = 1013,
 };
 
 class EventLog {

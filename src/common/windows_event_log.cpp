@@ -46,6 +46,8 @@ EventKind KindOf(ServiceEvent event) {
       return {EVENTLOG_WARNING_TYPE, MSG_SERVER_NOT_LISTENING};
     case ServiceEvent::kServerListens:
       return {EVENTLOG_INFORMATION_TYPE, MSG_SERVER_LISTENS};
+    case ServiceEvent::kLauncherRegistered:
+      return {EVENTLOG_INFORMATION_TYPE, MSG_LAUNCHER_REGISTERED};
     case ServiceEvent::kWatchdogNotStarted:
       break;
   }

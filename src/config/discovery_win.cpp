@@ -53,17 +53,24 @@ UniqueRegistryKey OpenProductKey() {
 
 }  // namespace
 
+bool ReadImagePath(std::wstring& imagePath) {
+  const UniqueRegistryKey serviceKey = OpenMachineKey(kWatchedServiceKey);
+  if (!serviceKey) {
+    return false;
+  }
+  imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
+  return true;
+}
+
 void DiscoverWatchedService() {
   std::wstring imagePath;
   std::string narrowPath;
   {
-    UniqueRegistryKey serviceKey = OpenMachineKey(kWatchedServiceKey);
-    if (!serviceKey) {
+    if (!ReadImagePath(imagePath)) {
       std::cout << "voraam RegOpen Error." << std::endl;
       WriteEvent(ServiceEvent::kServerKeyMissing,
                  "HKEY_LOCAL_MACHINE\\" + ToNarrow(CP_THREAD_ACP, kWatchedServiceKey));
     } else {
-      imagePath = ReadValueText(serviceKey.Get(), kWatchedImagePathValue);
       narrowPath = ToNarrow(CP_THREAD_ACP, imagePath);
       g_watchedProgramPath = narrowPath;
     }

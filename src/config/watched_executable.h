@@ -1,5 +1,5 @@
 // The watched program's executable file, as the registered command line names it, and
-// the one rule by which another path is taken for the same file.
+// the rules by which a running process's image is taken for that file.
 #pragma once
 
 #include <string>
@@ -13,7 +13,9 @@ std::wstring WatchedExecutable();
 
 enum class FileMatch { kUnknown, kSameFile, kOtherFile };
 
-// Whether two paths name one file: the volume's serial number and the file's index on it
-// decide, so short names, letter case and junctions need no rules of their own. Unknown
-// when either file cannot be opened.
-FileMatch CompareFiles(const std::wstring& first, const std::wstring& second);
+// Whether a process's image is the registered executable. The volume's serial number and
+// the file's index on it decide, so short names, letter case and junctions need no rules
+// of their own. An image that cannot be opened beside a registered file that can is
+// judged by its path: the registered file's final path against the image's long path,
+// in any letter case. Unknown when the registered file cannot be opened.
+FileMatch CompareFiles(const std::wstring& image, const std::wstring& registered);

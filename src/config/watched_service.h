@@ -13,4 +13,7 @@ extern std::string g_configDirectory;
 #ifdef _WIN32
 // Reads both values into the strings above and echoes the image path.
 void DiscoverWatchedService();
+// The ImagePath text as the registry holds it now, read as the discovery reads it; false
+// when the watched service's key cannot be opened.
+bool ReadImagePath(std::wstring& imagePath);
 #endif

@@ -33,8 +33,10 @@ std::string DescribeHolders(WatchdogPlatform& platform, const std::vector<Listen
     }
     auto path = paths.find(listener.ownerPid);
     if (path == paths.end()) {
-      path =
-          paths.emplace(listener.ownerPid, platform.InspectProcess(listener.ownerPid).path).first;
+      path = paths
+                 .emplace(listener.ownerPid,
+                          platform.InspectProcess(listener.ownerPid, g_watchedProgramPath).path)
+                 .first;
     }
     text +=
         (text.empty() ? "" : "; ") +
@@ -89,7 +91,7 @@ std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Liste
   for (const Listener& listener : others) {
     const auto parent = parents.find(listener.ownerPid);
     if ((parent != parents.end() && parent->second == serverPid) ||
-        platform.InspectProcess(listener.ownerPid).match ==
+        platform.InspectProcess(listener.ownerPid, g_watchedProgramPath).match ==
             ProcessImage::Match::kRegisteredProgram) {
       return listener.port;
     }

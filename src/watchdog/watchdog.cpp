@@ -15,6 +15,7 @@
 
 #include "common/event_log.h"
 #include "config/port_list.h"
+#include "config/registered_command.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
 #include "watchdog/listener_check.h"
@@ -58,6 +59,8 @@ ListenerCheck g_listenerCheck;
 // Processes of the watched image name that run another program, by PID and start time:
 // each is told of once per run. Only the watchdog that runs cycles touches it.
 std::set<std::pair<std::uint32_t, std::uint64_t>> g_toldImpostors;
+// Whether a registered launcher has been told of in this run.
+bool g_launcherTold = false;
 
 void (*g_beforeRestart)() = nullptr;
 
@@ -84,16 +87,72 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
   }
 }
 
-// Anyone may run a program of the server's image name from a folder of their own. Only
-// the registered program counts, so that such a program cannot hide the server's death;
-// a process whose image cannot be read still counts, as it did before.
+// Which processes of the watched image name are the server, during one walk of the
+// process list. Anyone may run a program of that name from a folder of their own, and it
+// must not hide the server's death; but an upgrade into another folder, or a registered
+// launcher, must not make the healthy server look like such a program either.
+class ServerIdentity {
+ public:
+  explicit ServerIdentity(WatchdogPlatform& platform) : platform_(platform) {}
+
+  bool IsServer(std::uint32_t processId, const ProcessImage& image) {
+    // A launcher's file tells nothing about the processes that it starts.
+    if (!NamesWatchedImage(g_watchedProgramPath) ||
+        image.match != ProcessImage::Match::kOtherProgram) {
+      return true;
+    }
+    // No user can make the SCM name their process as the service's.
+    if (processId == ServiceProcessId()) {
+      return true;
+    }
+    // An ImagePath changed since the start: the restarts follow it after the next start
+    // of this service, but the server that runs it counts from now on.
+    const std::string& imagePath = ImagePathNow();
+    if (imagePath.empty() || imagePath == g_watchedProgramPath) {
+      return false;
+    }
+    return !NamesWatchedImage(imagePath) || platform_.InspectProcess(processId, imagePath).match ==
+                                                ProcessImage::Match::kRegisteredProgram;
+  }
+
+ private:
+  std::uint32_t ServiceProcessId() {
+    if (!serviceAsked_) {
+      serviceAsked_ = true;
+      serviceProcessId_ = platform_.WatchedServiceProcessId();
+    }
+    return serviceProcessId_;
+  }
+  const std::string& ImagePathNow() {
+    if (!imagePathRead_) {
+      imagePathRead_ = true;
+      if (!platform_.ReadImagePath(imagePathNow_)) {
+        imagePathNow_.clear();
+      }
+    }
+    return imagePathNow_;
+  }
+
+  WatchdogPlatform& platform_;
+  bool serviceAsked_ = false;
+  std::uint32_t serviceProcessId_ = 0;
+  bool imagePathRead_ = false;
+  std::string imagePathNow_;
+};
+
 bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, ServerProcess& server) {
+  if (!g_launcherTold && !g_watchedProgramPath.empty() &&
+      !NamesWatchedImage(g_watchedProgramPath)) {
+    g_launcherTold = true;
+    WriteEvent(ServiceEvent::kLauncherRegistered, ExecutablePart(g_watchedProgramPath));
+  }
+  ServerIdentity identity(platform);
   return FindProcess(platform, [&](const ProcessEntry& entry) {
     if (entry.exeFile != imageName) {
       return false;
     }
-    const ProcessImage image = platform.InspectProcess(entry.processId);
-    if (image.match != ProcessImage::Match::kOtherProgram) {
+    const ProcessImage image = platform.InspectProcess(entry.processId, g_watchedProgramPath);
+    if (identity.IsServer(entry.processId, image)) {
       server = ServerProcess{entry.processId, image.startTime};
       return true;
     }
@@ -300,4 +359,5 @@ void SetWatchdogPlatform(WatchdogPlatform* platform) {
   g_restartLoop = RestartLoopMonitor();
   g_listenerCheck = ListenerCheck();
   g_toldImpostors.clear();
+  g_launcherTold = false;
 }

@@ -23,13 +23,14 @@ struct Listener {
   std::uint32_t ownerPid = 0;
 };
 
-// What a process of the watched image name runs, beside the registered program.
+// What a process of the watched image name runs, beside a registered command line.
 struct ProcessImage {
   enum class Match { kUnknown, kRegisteredProgram, kOtherProgram };
-  // Unknown where either file could not be read: such a process still counts as the server.
+  // Unknown where the process or the registered file could not be read: such a process
+  // still counts as the server.
   Match match = Match::kUnknown;
   std::string path;             // the process's executable, in the ANSI code page
-  std::string registeredPath;   // the executable that ImagePath names, likewise
+  std::string registeredPath;   // the executable that the command line names, likewise
   std::uint64_t startTime = 0;  // the process's creation time, 0 where unknown
 };
 
@@ -67,11 +68,22 @@ class WatchdogPlatform {
     RunCommand(command);
     return CommandOutcome();
   }
-  // Which program a process of the watched image name runs. Platforms that cannot tell
-  // keep this default, and every such process counts as the server.
-  virtual ProcessImage InspectProcess(std::uint32_t processId) {
+  // Which program a process runs, beside the executable that `imagePath` (an ImagePath
+  // text) names. Platforms that cannot tell keep this default, and every process of the
+  // watched image name counts as the server.
+  virtual ProcessImage InspectProcess(std::uint32_t processId, const std::string& imagePath) {
     static_cast<void>(processId);
+    static_cast<void>(imagePath);
     return ProcessImage();
+  }
+  // The process that the SCM runs for the watched service while it runs or starts; 0 when
+  // there is none, or the SCM cannot be asked.
+  virtual std::uint32_t WatchedServiceProcessId() { return 0; }
+  // The watched service's ImagePath as the registry holds it now; false where it cannot
+  // be read.
+  virtual bool ReadImagePath(std::string& imagePath) {
+    static_cast<void>(imagePath);
+    return false;
   }
   // Appends every TCP listener, IPv4 and IPv6; false when a table could not be read.
   // Platforms that cannot list them keep this default, and their server is never judged.

@@ -16,6 +16,8 @@
 #include "common/narrow_text.h"
 #include "common/win_handles.h"
 #include "config/watched_executable.h"
+#include "config/watched_program.h"
+#include "config/watched_service.h"
 #include "watchdog/system_platform.h"
 
 namespace {
@@ -157,8 +159,11 @@ CommandOutcome WindowsWatchdogPlatform::RunCommandWithin(
   return outcome;
 }
 
-ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId) {
+ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId,
+                                                     const std::string& imagePath) {
   ProcessImage image;
+  const std::wstring registered = ExecutableOfCommandLine(ToWide(CP_THREAD_ACP, imagePath));
+  image.registeredPath = ToNarrow(CP_THREAD_ACP, registered);
   // Limited information is what a LocalSystem service is granted on protected processes
   // too; a process that has ended meanwhile cannot be opened, and stays unknown.
   const UniqueKernelHandle process(
@@ -179,9 +184,7 @@ ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId) {
     return image;
   }
   const std::wstring executable(path.data(), length);
-  const std::wstring registered = WatchedExecutable();
   image.path = ToNarrow(CP_THREAD_ACP, executable);
-  image.registeredPath = ToNarrow(CP_THREAD_ACP, registered);
   switch (CompareFiles(executable, registered)) {
     case FileMatch::kSameFile:
       image.match = ProcessImage::Match::kRegisteredProgram;
@@ -193,6 +196,35 @@ ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId) {
       break;
   }
   return image;
+}
+
+std::uint32_t WindowsWatchdogPlatform::WatchedServiceProcessId() {
+  // The manager first, so that the service's handle is closed before it.
+  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    return 0;
+  }
+  const UniqueServiceHandle service(
+      ::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!service ||
+      !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed)) {
+    return 0;
+  }
+  return status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING
+             ? status.dwProcessId
+             : 0;
+}
+
+bool WindowsWatchdogPlatform::ReadImagePath(std::string& imagePath) {
+  std::wstring text;
+  if (!::ReadImagePath(text)) {
+    return false;
+  }
+  imagePath = ToNarrow(CP_THREAD_ACP, text);
+  return true;
 }
 
 void WindowsWatchdogPlatform::Pause(const boost::posix_time::time_duration& duration) {

@@ -11,7 +11,9 @@ class WindowsWatchdogPlatform : public WatchdogPlatform {
   void RunCommand(const std::string& command) override;
   CommandOutcome RunCommandWithin(const std::string& command,
                                   const boost::posix_time::time_duration& limit) override;
-  ProcessImage InspectProcess(std::uint32_t processId) override;
+  ProcessImage InspectProcess(std::uint32_t processId, const std::string& imagePath) override;
+  std::uint32_t WatchedServiceProcessId() override;
+  bool ReadImagePath(std::string& imagePath) override;
   bool ReadListeners(std::vector<Listener>& listeners) override;
   void Pause(const boost::posix_time::time_duration& duration) override;
 };

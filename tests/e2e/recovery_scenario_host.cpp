@@ -2,6 +2,9 @@
 // the discovery, then the watchdog thread, then nothing but sleep. With
 // "-cpu SECONDS FILE" it also writes to FILE the CPU time that the whole process spent
 // over that many seconds of steady state, and the wall time they took, both in ms.
+// With "-pausable" a file "watchdog.pause" in its working folder pauses the watchdog, as
+// the service's pause control does, and its removal continues it; "watchdog.paused" is
+// there while the pause holds.
 #include <windows.h>
 
 #include <cwchar>
@@ -49,6 +52,30 @@ int WriteCpuTime(DWORD seconds, const wchar_t* path) {
   return wrote && ::MoveFileExW(partial.c_str(), path, MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }
 
+bool Exists(const wchar_t* file) { return ::GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES; }
+
+// Answers the pause file until the process is ended.
+void FollowPauseFile() {
+  bool paused = false;
+  for (;;) {
+    if (Exists(L"watchdog.pause") != paused) {
+      paused = !paused;
+      if (paused) {
+        RequestWatchdogStop();
+        const HANDLE told = ::CreateFileW(L"watchdog.paused", GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (told != INVALID_HANDLE_VALUE) {
+          ::CloseHandle(told);
+        }
+      } else {
+        StartWatchdogThread();
+        ::DeleteFileW(L"watchdog.paused");
+      }
+    }
+    ::Sleep(50);
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -62,6 +89,9 @@ int wmain(int argc, wchar_t** argv) {
     if (WriteCpuTime(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), argv[3]) != 0) {
       return 1;
     }
+  }
+  if (argc == 2 && std::wcscmp(argv[1], L"-pausable") == 0) {
+    FollowPauseFile();
   }
   for (;;) {
     ::Sleep(INFINITE);

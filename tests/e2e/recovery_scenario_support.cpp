@@ -269,6 +269,19 @@ std::string RecoveryScenario::StartWatchdog(const std::wstring& arguments) {
   return std::string();
 }
 
+bool RecoveryScenario::SetWatchdogPaused(bool paused) const {
+  const std::wstring request = workFolder_ + L"\\watchdog.pause";
+  if (paused) {
+    WriteWholeFile(request, std::string());
+  } else {
+    ::DeleteFileW(request.c_str());
+  }
+  const std::wstring answer = workFolder_ + L"\\watchdog.paused";
+  return WaitUntil(
+      [&] { return (::GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES) == paused; },
+      kStartTimeoutMs);
+}
+
 bool RecoveryScenario::KillService(DWORD processId, ULONGLONG* deathMs) const {
   UniqueKernelHandle victim(::OpenProcess(SYNCHRONIZE, FALSE, processId));
   if (!victim) {

@@ -79,6 +79,9 @@ class RecoveryScenario {
   // passed on. Empty on success.
   std::string StartWatchdog(const std::wstring& arguments = std::wstring());
 
+  // Pauses or continues a host started with "-pausable"; true once it has done so.
+  bool SetWatchdogPaused(bool paused) const;
+
   // "taskkill /F /pid N" of the running stand-in; its process is gone when this returns
   // true, at *deathMs.
   bool KillService(DWORD processId, ULONGLONG* deathMs) const;

@@ -88,4 +88,38 @@ TEST(RecoveryScenario, KilledServiceIsRestartedAfterItsPortIsFreed) {
   }
 }
 
+// An upgrade into another folder, the old program kept for a rollback: with the watchdog
+// paused, the old server is stopped, ImagePath names the new file and the new server is
+// started. Continued, the watchdog must take the new server for the server, though the
+// file that it discovered at its start is the old one and netstat shows the new server on
+// its port: over three cycles it kills nothing and starts nothing.
+TEST(RecoveryScenario, AServerUpgradedIntoAnotherFolderIsLeftAlone) {
+  RecoveryScenario scenario;
+  const unsigned short configured = PickFreePort();
+  ASSERT_NE(configured, 0);
+  ASSERT_EQ(scenario.Install(configured), "");
+  ASSERT_EQ(scenario.StartService(), "");
+  ASSERT_EQ(scenario.StartWatchdog(L"-pausable"), "");
+  ASSERT_TRUE(scenario.SetWatchdogPaused(true));
+
+  ASSERT_TRUE(SendControl(kWatchedServiceName, SERVICE_CONTROL_STOP));
+  ASSERT_TRUE(WaitForState(kWatchedServiceName, SERVICE_STOPPED, kRestartMs));
+  const std::wstring folder = L"C:\\Program Files\\VORANEX QZ 2";
+  const std::wstring upgraded = folder + L"\\voranexsv.exe";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\voranexsv.exe").c_str(), upgraded.c_str(), FALSE));
+  ASSERT_TRUE(SetServiceCommandLine(kWatchedServiceName, L"\"" + upgraded + L"\""));
+  ASSERT_EQ(scenario.StartService(), "");
+  const DWORD server = WatchedServiceProcess();
+  scenario.WriteListing({{"TCP", "0.0.0.0:4033", "0.0.0.0:0", "LISTENING", server}});
+  ASSERT_TRUE(scenario.SetWatchdogPaused(false));
+
+  EXPECT_FALSE(WaitUntil(
+      [&] { return !scenario.EchoedCommands().empty() || WatchedServiceProcess() != server; },
+      32000))
+      << "the watchdog wrote:\n"
+      << scenario.Output();
+  EXPECT_TRUE(ProcessListed(server));
+}
+
 }  // namespace

@@ -68,8 +68,14 @@ class ScriptedPlatform : public WatchdogPlatform {
   std::vector<Listener> listeners;
   std::vector<Listener> laterListeners;
   int listenFromPause = -1;
-  // What each process runs, by PID; the others cannot be inspected.
+  // What each process runs beside the discovered ImagePath, by PID; the others cannot be
+  // inspected.
   std::map<std::uint32_t, ProcessImage> images;
+  // The SCM's process for the service, and the ImagePath that the registry holds now
+  // (empty: unreadable) with the processes that run its file.
+  std::uint32_t serviceProcessId = 0;
+  std::string imagePathNow;
+  std::set<std::uint32_t> runImagePathNow;
   // What the bounded restart answers, and whether it waits for OpenRestartGate first.
   CommandOutcome restartOutcome;
   bool holdRestart = false;
@@ -143,9 +149,22 @@ class ScriptedPlatform : public WatchdogPlatform {
     return tablesReadable;
   }
 
-  ProcessImage InspectProcess(std::uint32_t processId) override {
+  ProcessImage InspectProcess(std::uint32_t processId, const std::string& imagePath) override {
+    if (imagePath != g_watchedProgramPath) {
+      return ProcessImage{imagePath == imagePathNow && runImagePathNow.count(processId) != 0
+                              ? ProcessImage::Match::kRegisteredProgram
+                              : ProcessImage::Match::kOtherProgram,
+                          "", imagePath, 0};
+    }
     const auto found = images.find(processId);
     return found == images.end() ? ProcessImage() : found->second;
+  }
+
+  std::uint32_t WatchedServiceProcessId() override { return serviceProcessId; }
+
+  bool ReadImagePath(std::string& imagePath) override {
+    imagePath = imagePathNow;
+    return !imagePathNow.empty();
   }
 
   // Time passes only in the watchdog's pauses.
@@ -525,6 +544,53 @@ TEST_F(WatchdogTest, OnlyTheRegisteredProgramCountsAsTheServer) {
     }
     platform.stopAtPause = 1;
     EXPECT_EQ(LoggedRun(platform), c.log) << c.why;
+  }
+}
+
+// Beside the discovered file, the SCM's own process for the service counts, and so does
+// a process of the file that ImagePath names now (an upgrade into another folder). When
+// ImagePath names a launcher, every process of the name counts, and that is told once.
+// A process of neither file is still another program.
+TEST_F(WatchdogTest, TheServicesProcessTheCurrentImagePathAndALauncherCount) {
+  const std::string upgraded = "\"C:\\voranex-2\\voranexsv.exe\" -service";
+  const std::string launcher = "\"C:\\voranex\\start.exe\" -service";
+  const std::string restarted = "1001 [" + Restart() + "]";
+  struct Case {
+    const char* why;
+    std::string discovered;
+    std::uint32_t serviceProcess;
+    std::string imagePathNow;
+    bool runsIt;
+    Events log;
+  };
+  const Case cases[] = {
+      {"the SCM's process", g_watchedProgramPath, 900, "", false, {}},
+      {"the file that ImagePath names now", g_watchedProgramPath, 0, upgraded, true, {}},
+      {"a launcher", launcher, 0, "", false, {"1013 [C:\\voranex\\start.exe]"}},
+      {"neither file",
+       g_watchedProgramPath,
+       812,
+       upgraded,
+       false,
+       {"1008 [900] [C:\\Users\\Public\\voranexsv.exe] [C:\\voranex\\voranexsv.exe]", restarted,
+        restarted}},
+  };
+  const std::string saved = g_watchedProgramPath;
+  for (const Case& c : cases) {
+    g_watchedProgramPath = c.discovered;
+    ScriptedPlatform platform;
+    platform.processes = {{kWatched, 900}};
+    platform.images[900] =
+        ProcessImage{ProcessImage::Match::kOtherProgram, "C:\\Users\\Public\\voranexsv.exe",
+                     "C:\\voranex\\voranexsv.exe", 77};
+    platform.serviceProcessId = c.serviceProcess;
+    platform.imagePathNow = c.imagePathNow;
+    if (c.runsIt) {
+      platform.runImagePathNow = {900};
+    }
+    platform.stopAtPause = 1;
+    EXPECT_EQ(LoggedRun(platform), c.log) << c.why;
+    g_watchedProgramPath = saved;
   }
 }
 

@@ -257,10 +257,11 @@ TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
       ::LoadLibraryExW(InFolder(L"voranexmg.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
       &::FreeLibrary);
   ASSERT_NE(module, nullptr);
-  const DWORD ids[] = {MSG_PORT_OWNER_KILLED,    MSG_SERVER_RESTARTED,  MSG_SERVER_KEY_MISSING,
-                       MSG_WATCHDOG_NOT_STARTED, MSG_RESTART_TIMED_OUT, MSG_RESTART_LOOP,
-                       MSG_RESTART_LOOP_OVER,    MSG_WEAK_PERMISSIONS,  MSG_IMPOSTOR_PROCESS,
-                       MSG_RESTART_FAILED,       MSG_RESTART_NOT_RUN};
+  const DWORD ids[] = {MSG_PORT_OWNER_KILLED,    MSG_SERVER_RESTARTED,   MSG_SERVER_KEY_MISSING,
+                       MSG_WATCHDOG_NOT_STARTED, MSG_RESTART_TIMED_OUT,  MSG_RESTART_LOOP,
+                       MSG_RESTART_LOOP_OVER,    MSG_WEAK_PERMISSIONS,   MSG_IMPOSTOR_PROCESS,
+                       MSG_RESTART_FAILED,       MSG_RESTART_NOT_RUN,    MSG_SERVER_NOT_LISTENING,
+                       MSG_SERVER_LISTENS,       MSG_LAUNCHER_REGISTERED};
   const auto hasHangul = [](const std::wstring& text) {
     return std::any_of(text.begin(), text.end(),
                        [](wchar_t c) { return c >= 0xAC00 && c <= 0xD7A3; });
@@ -270,9 +271,9 @@ TEST_F(VoranexmgExeTest, MessageTableWordsEveryEvent) {
     EXPECT_EQ(id & 0xFFFF, expected);
     // Event Viewer shows the text in the viewer's language, English or Korean.
     for (const WORD language : {WORD{0x409}, WORD{0x412}}) {
-      DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(L"<1>"),
-                             reinterpret_cast<DWORD_PTR>(L"<2>"),
-                             reinterpret_cast<DWORD_PTR>(L"<3>")};
+      DWORD_PTR inserts[] = {
+          reinterpret_cast<DWORD_PTR>(L"<1>"), reinterpret_cast<DWORD_PTR>(L"<2>"),
+          reinterpret_cast<DWORD_PTR>(L"<3>"), reinterpret_cast<DWORD_PTR>(L"<4>")};
       wchar_t text[512] = {};
       EXPECT_GT(::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                  module.get(), id, language, text, 512,

@@ -109,6 +109,14 @@ bool CreateTestService(const wchar_t* name, const std::wstring& commandLine) {
   return static_cast<bool>(service);
 }
 
+bool SetServiceCommandLine(const wchar_t* name, const std::wstring& commandLine) {
+  UniqueServiceHandle manager;
+  const UniqueServiceHandle service = OpenTestService(name, manager);
+  return service && ::ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                           SERVICE_NO_CHANGE, commandLine.c_str(), nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr);
+}
+
 std::vector<DWORD> ProcessIds(const wchar_t* image) {
   std::vector<DWORD> ids;
   const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

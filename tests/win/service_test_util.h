@@ -18,6 +18,8 @@ void RemoveService(const wchar_t* name);
 // Registers an own-process, demand-start service with the command line as given.
 bool CreateTestService(const wchar_t* name, const std::wstring& commandLine);
 bool SendControl(const wchar_t* name, DWORD control);
+// Changes the command line of the service, through the SCM and so in ImagePath too.
+bool SetServiceCommandLine(const wchar_t* name, const std::wstring& commandLine);
 bool StartTestService(const wchar_t* name);
 
 // The identifiers of the processes with exactly this image name, or of all of them for

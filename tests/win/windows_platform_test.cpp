@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "common/narrow_text.h"
-#include "config/watched_service.h"
 #include "service_test_util.h"
 #include "watchdog/windows_platform.h"
 #include "win_test_util.h"
@@ -101,16 +100,45 @@ TEST(InspectProcessTest, TheRegisteredFileIsKnownByItsIdentityNotItsSpelling) {
   };
   WindowsWatchdogPlatform platform;
   for (const auto& c : cases) {
-    g_watchedProgramPath = Narrow(c.first);
-    const ProcessImage image = platform.InspectProcess(::GetCurrentProcessId());
-    EXPECT_EQ(image.match, c.second) << g_watchedProgramPath;
+    const ProcessImage image = platform.InspectProcess(::GetCurrentProcessId(), Narrow(c.first));
+    EXPECT_EQ(image.match, c.second) << Narrow(c.first);
     EXPECT_EQ(Lowercase(ToWide(CP_THREAD_ACP, image.path)), Lowercase(own));
     EXPECT_NE(image.startTime, 0u);
   }
   // A process that has gone cannot be read, and so still counts.
-  EXPECT_EQ(platform.InspectProcess(0xFFFFFFF0u).match, Match::kUnknown);
-  g_watchedProgramPath.clear();
+  EXPECT_EQ(platform.InspectProcess(0xFFFFFFF0u, Narrow(own)).match, Match::kUnknown);
   ::DeleteFileW(copy.c_str());
+}
+
+// A program of the server's name that renamed its own file away cannot be opened by its
+// image path. Beside a registered file that can be, its path decides: another one.
+TEST(InspectProcessTest, AnImageThatCannotBeOpenedIsJudgedByItsPath) {
+  const std::wstring folder = TempFileName(L"ren");
+  ::DeleteFileW(folder.c_str());
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring image = folder + L"\\voranexsv.exe";
+  ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\port_holder.exe").c_str(), image.c_str(), FALSE));
+  const std::wstring pidFile = folder + L"\\pid";
+  WindowsWatchdogPlatform platform;
+  ASSERT_EQ(platform
+                .RunCommandWithin("start \"\" \"" + Narrow(image) + "\" 47103 " + Narrow(pidFile),
+                                  boost::posix_time::seconds(30))
+                .status,
+            CommandOutcome::Status::kEnded);
+  const DWORD renamer = HolderPid(pidFile);
+  ASSERT_NE(renamer, 0u) << "the program never ran";
+  const std::wstring moved = folder + L"\\moved.exe";
+  ASSERT_TRUE(::MoveFileW(image.c_str(), moved.c_str())) << ::GetLastError();
+
+  wchar_t own[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+  const ProcessImage seen = platform.InspectProcess(renamer, Narrow(own));
+  EXPECT_EQ(seen.match, ProcessImage::Match::kOtherProgram) << seen.path;
+  Kill(renamer);
+  for (const std::wstring& file : {moved, pidFile}) {
+    ::DeleteFileW(file.c_str());
+  }
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 // Both tables are read, with each port in host order. Wine 8 names no owner (0), Wine 10
