@@ -52,3 +52,19 @@ void RestartLoopMonitor::OnServerFound(Clock::time_point now) {
   loopStarts_ = 0;
   recentStarts_.clear();
 }
+
+int RepeatedFailure::OnFailure(Clock::time_point now) {
+  if (failing_) {
+    ++untold_;
+    if (now - lastTold_ < RestartLoopMonitor::kRepeatAfter) {
+      return 0;
+    }
+  } else {
+    failing_ = true;
+    untold_ = 1;
+  }
+  lastTold_ = now;
+  const int count = untold_;
+  untold_ = 0;
+  return count;
+}

@@ -32,3 +32,21 @@ class RestartLoopMonitor {
   bool foundSinceRestart_ = false;
   Clock::time_point foundSince_;
 };
+
+// A start that fails in the same way at every cycle would write its error every eleven
+// seconds. The first failure is told; while such failures go on, they are told again at
+// most once an hour, with how many there were since the last time.
+class RepeatedFailure {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // The count to tell with, or 0 when this failure is not to be told now.
+  int OnFailure(Clock::time_point now);
+  // A start that did not fail this way: the next failure is a first one again.
+  void Reset() { failing_ = false; }
+
+ private:
+  bool failing_ = false;
+  int untold_ = 0;
+  Clock::time_point lastTold_;
+};

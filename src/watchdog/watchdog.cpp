@@ -1,6 +1,7 @@
 #include "watchdog/watchdog.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <set>
@@ -61,6 +62,9 @@ ListenerCheck g_listenerCheck;
 std::set<std::pair<std::uint32_t, std::uint64_t>> g_toldImpostors;
 // Whether a registered launcher has been told of in this run.
 bool g_launcherTold = false;
+// Starts that exit with an error, and starts that cannot be run at all.
+RepeatedFailure g_failedStarts;
+RepeatedFailure g_unrunStarts;
 
 void (*g_beforeRestart)() = nullptr;
 
@@ -230,6 +234,21 @@ void KillAndWait(WatchdogPlatform& platform, const PidSet& owners) {
   }
 }
 
+// The count of such failures since the last record goes last.
+void TellFailedStart(RepeatedFailure& failures, bool failed,
+                     std::chrono::steady_clock::time_point now, ServiceEvent event,
+                     std::vector<std::string> texts) {
+  if (!failed) {
+    failures.Reset();
+    return;
+  }
+  const int count = failures.OnFailure(now);
+  if (count > 0) {
+    texts.push_back(std::to_string(count));
+    WriteEvent(event, texts);
+  }
+}
+
 // The server's own starter is the one command that may never return; a watchdog stuck in
 // it would look for nothing and restart nothing again.
 void RunRecoveryCycle(WatchdogPlatform& platform) {
@@ -240,22 +259,17 @@ void RunRecoveryCycle(WatchdogPlatform& platform) {
   }
   const CommandOutcome outcome = platform.RunCommandWithin(restart, kRestartLimit);
   Echo(restart, ServiceEvent::kServerRestarted);
-  switch (outcome.status) {
-    case CommandOutcome::Status::kTimedOut:
-      WriteEvent(ServiceEvent::kRestartTimedOut,
-                 std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
-      break;
-    case CommandOutcome::Status::kNotStarted:
-      WriteEvent(ServiceEvent::kRestartNotRun, std::vector<std::string>{restart, outcome.error});
-      break;
-    case CommandOutcome::Status::kEnded:
-      if (outcome.exitCode != 0) {
-        WriteEvent(ServiceEvent::kRestartFailed,
-                   std::vector<std::string>{restart, std::to_string(outcome.exitCode)});
-      }
-      break;
+  const auto now = platform.Now();
+  if (outcome.status == CommandOutcome::Status::kTimedOut) {
+    WriteEvent(ServiceEvent::kRestartTimedOut,
+               std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
   }
-  g_restartLoop.OnRestart(platform.Now(), restart);
+  TellFailedStart(g_failedStarts,
+                  outcome.status == CommandOutcome::Status::kEnded && outcome.exitCode != 0, now,
+                  ServiceEvent::kRestartFailed, {restart, std::to_string(outcome.exitCode)});
+  TellFailedStart(g_unrunStarts, outcome.status == CommandOutcome::Status::kNotStarted, now,
+                  ServiceEvent::kRestartNotRun, {restart, outcome.error});
+  g_restartLoop.OnRestart(now, restart);
 }
 
 // Called as the thread leaves its loop: true when a continue came meanwhile, and the
@@ -360,4 +374,6 @@ void SetWatchdogPlatform(WatchdogPlatform* platform) {
   g_listenerCheck = ListenerCheck();
   g_toldImpostors.clear();
   g_launcherTold = false;
+  g_failedStarts = RepeatedFailure();
+  g_unrunStarts = RepeatedFailure();
 }

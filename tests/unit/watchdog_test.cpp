@@ -595,17 +595,23 @@ TEST_F(WatchdogTest, TheServicesProcessTheCurrentImagePathAndALauncherCount) {
 }
 
 // The starter's exit code is read: a failed start, or an interpreter that cannot be
-// started at all, is an error of its own after the usual record.
-TEST_F(WatchdogTest, AStartThatFailsSaysSo) {
+// started at all, is an error of its own after the usual record. A start that fails at
+// every cycle is told at its first failure, not at each.
+TEST_F(WatchdogTest, AStartThatFailsSaysSoOnce) {
   const std::string restarted = "1001 [" + Restart() + "]";
   platform_.restartOutcome.exitCode = 3;
-  platform_.stopAtPause = 0;
-  EXPECT_EQ(LoggedRun(platform_), (Events{restarted, "1009 [" + Restart() + "] [3]"}));
+  platform_.stopAtPause = 9;
+  const Events log = LoggedRun(platform_);
+  EXPECT_EQ(std::count(log.begin(), log.end(), restarted), 10);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) { return line.compare(0, 4, "1009") == 0; }),
+            1);
+  EXPECT_EQ(log[1], "1009 [" + Restart() + "] [3] [1]");
   ScriptedPlatform notRun;
   notRun.restartOutcome.status = CommandOutcome::Status::kNotStarted;
   notRun.restartOutcome.error = "No such file.";
   notRun.stopAtPause = 0;
-  EXPECT_EQ(LoggedRun(notRun), (Events{restarted, "1010 [" + Restart() + "] [No such file.]"}));
+  EXPECT_EQ(LoggedRun(notRun), (Events{restarted, "1010 [" + Restart() + "] [No such file.] [1]"}));
 }
 
 // A found server has 60 s to listen on a port of its set; after that one warning names
@@ -677,6 +683,23 @@ TEST_F(WatchdogTest, TheThirdRestartWithinTenMinutesIsALoop) {
     }
     EXPECT_EQ(log.lines, expected) << stopAt + 1 << " restarts";
   }
+}
+
+// Told at the first failure, then hourly with the failures since; a start that went
+// well makes the next failure a first one.
+TEST(RepeatedFailureTest, IsToldHourlyWithItsCountAndAfreshAfterASuccess) {
+  using namespace std::chrono;
+  RepeatedFailure failure;
+  const RepeatedFailure::Clock::time_point start;
+  std::vector<int> told;
+  for (seconds now{0}; now <= hours(1) + seconds(11); now += seconds(11)) {
+    if (const int count = failure.OnFailure(start + now)) {
+      told.push_back(count);
+    }
+  }
+  EXPECT_EQ(told, (std::vector<int>{1, 328}));
+  failure.Reset();
+  EXPECT_EQ(failure.OnFailure(start + hours(2)), 1);
 }
 
 TEST(RestartLoopMonitorTest, ALoopIsToldAgainHourlyAndItsEndOnce) {
