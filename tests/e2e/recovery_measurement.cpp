@@ -63,12 +63,10 @@ TEST(RecoveryMeasurement, SteadyStateCpuAndTimeToRestart) {
   RecoveryScenario scenario;
   const unsigned short port = PickFreePort();
   ASSERT_NE(port, 0);
-  ASSERT_EQ(scenario.Install(port), "");
-  ASSERT_EQ(scenario.StartService(), "");
   scenario.WriteListing({});
   const std::wstring cpuFile = scenario.WorkFolder() + L"\\cpu.txt";
-  ASSERT_EQ(scenario.StartWatchdog(L"-cpu " + std::to_wstring(kCpuWindowSeconds) + L" \"" +
-                                   cpuFile + L"\""),
+  ASSERT_EQ(scenario.InstallAndWatch(
+                port, L"-cpu " + std::to_wstring(kCpuWindowSeconds) + L" \"" + cpuFile + L"\""),
             "");
 
   // Polling the file meanwhile would load the same two cores, and the Wine server.

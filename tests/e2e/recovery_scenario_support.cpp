@@ -269,6 +269,13 @@ std::string RecoveryScenario::StartWatchdog(const std::wstring& arguments) {
   return std::string();
 }
 
+std::string RecoveryScenario::InstallAndWatch(unsigned short configuredPort,
+                                              const std::wstring& watchdogArguments) {
+  std::string failed = Install(configuredPort);
+  failed = failed.empty() ? StartService() : failed;
+  return failed.empty() ? StartWatchdog(watchdogArguments) : failed;
+}
+
 bool RecoveryScenario::SetWatchdogPaused(bool paused) const {
   const std::wstring request = workFolder_ + L"\\watchdog.pause";
   if (paused) {

@@ -78,6 +78,8 @@ class RecoveryScenario {
   // Starts the host with the netstat stand-in first on its PATH; extra arguments are
   // passed on. Empty on success.
   std::string StartWatchdog(const std::wstring& arguments = std::wstring());
+  // Install, StartService and StartWatchdog, one after the other.
+  std::string InstallAndWatch(unsigned short configuredPort, const std::wstring& watchdogArguments);
 
   // Pauses or continues a host started with "-pausable"; true once it has done so.
   bool SetWatchdogPaused(bool paused) const;

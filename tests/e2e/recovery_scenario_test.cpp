@@ -97,9 +97,7 @@ TEST(RecoveryScenario, AServerUpgradedIntoAnotherFolderIsLeftAlone) {
   RecoveryScenario scenario;
   const unsigned short configured = PickFreePort();
   ASSERT_NE(configured, 0);
-  ASSERT_EQ(scenario.Install(configured), "");
-  ASSERT_EQ(scenario.StartService(), "");
-  ASSERT_EQ(scenario.StartWatchdog(L"-pausable"), "");
+  ASSERT_EQ(scenario.InstallAndWatch(configured, L"-pausable"), "");
   ASSERT_TRUE(scenario.SetWatchdogPaused(true));
 
   ASSERT_TRUE(SendControl(kWatchedServiceName, SERVICE_CONTROL_STOP));
