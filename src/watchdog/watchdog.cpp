@@ -100,7 +100,8 @@ class ServerIdentity {
   explicit ServerIdentity(WatchdogPlatform& platform) : platform_(platform) {}
 
   bool IsServer(std::uint32_t processId, const ProcessImage& image) {
-    // A launcher's file tells nothing about the processes that it starts.
+    // A launcher's file tells nothing about the processes that it starts; a process whose
+    // image, or the registered file, cannot be read still counts, as it did before.
     if (!NamesWatchedImage(g_watchedProgramPath) ||
         image.match != ProcessImage::Match::kOtherProgram) {
       return true;
