@@ -7,12 +7,6 @@
 
 #include "watchdog/watchdog_platform.h"
 
-// One server process, as the watchdog found it.
-struct ServerProcess {
-  std::uint32_t processId = 0;
-  std::uint64_t startTime = 0;
-};
-
 class ListenerCheck {
  public:
   using Clock = std::chrono::steady_clock;

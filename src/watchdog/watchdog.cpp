@@ -52,19 +52,30 @@ bool g_resumeRequested = false;
 
 WatchdogPlatform* g_platform = nullptr;
 
-// Outlives each watchdog thread, so that a pause and continue do not hide a loop; only
+// What the watchdog carries from one cycle to the next. It outlives each watchdog thread,
+// so that a pause and continue do not hide a loop or tell of the same process twice; only
 // the one watchdog that runs cycles touches it.
-RestartLoopMonitor g_restartLoop;
-ListenerCheck g_listenerCheck;
-
-// Processes of the watched image name that run another program, by PID and start time:
-// each is told of once per run. Only the watchdog that runs cycles touches it.
-std::set<std::pair<std::uint32_t, std::uint64_t>> g_toldImpostors;
-// Whether a registered launcher has been told of in this run.
-bool g_launcherTold = false;
-// Starts that exit with an error, and starts that cannot be run at all.
-RepeatedFailure g_failedStarts;
-RepeatedFailure g_unrunStarts;
+struct WatchdogState {
+  RestartLoopMonitor restartLoop;
+  ListenerCheck listenerCheck;
+  // Processes of the watched image name that run another program, by PID and start
+  // time: each is told of once per run.
+  std::set<std::pair<std::uint32_t, std::uint64_t>> toldImpostors;
+  bool launcherTold = false;
+  // Starts that exit with an error, and starts that cannot be run at all.
+  RepeatedFailure failedStarts;
+  RepeatedFailure unrunStarts;
+  // The server that the last check found, whose end cuts the cycle pause short, and the
+  // last one whose end did.
+  ServerProcess server;
+  ServerProcess ended;
+  // When the last recovery ended, if there was one: the next may not start within a
+  // cycle pause of it, so that a server that dies at every start is started no more often
+  // than one that the watchdog finds gone after a plain pause.
+  bool recovered = false;
+  std::chrono::steady_clock::time_point lastRecovery;
+};
+WatchdogState g_state;
 
 void (*g_beforeRestart)() = nullptr;
 
@@ -146,9 +157,9 @@ class ServerIdentity {
 };
 
 bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, ServerProcess& server) {
-  if (!g_launcherTold && !g_watchedProgramPath.empty() &&
+  if (!g_state.launcherTold && !g_watchedProgramPath.empty() &&
       !NamesWatchedImage(g_watchedProgramPath)) {
-    g_launcherTold = true;
+    g_state.launcherTold = true;
     WriteEvent(ServiceEvent::kLauncherRegistered, ExecutablePart(g_watchedProgramPath));
   }
   ServerIdentity identity(platform);
@@ -161,7 +172,7 @@ bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, Serve
       server = ServerProcess{entry.processId, image.startTime};
       return true;
     }
-    if (g_toldImpostors.insert({entry.processId, image.startTime}).second) {
+    if (g_state.toldImpostors.insert({entry.processId, image.startTime}).second) {
       WriteEvent(ServiceEvent::kImpostorProcess,
                  std::vector<std::string>{std::to_string(entry.processId), image.path,
                                           image.registeredPath});
@@ -265,12 +276,12 @@ void RunRecoveryCycle(WatchdogPlatform& platform) {
     WriteEvent(ServiceEvent::kRestartTimedOut,
                std::vector<std::string>{restart, std::to_string(kRestartLimit.total_seconds())});
   }
-  TellFailedStart(g_failedStarts,
+  TellFailedStart(g_state.failedStarts,
                   outcome.status == CommandOutcome::Status::kEnded && outcome.exitCode != 0, now,
                   ServiceEvent::kRestartFailed, {restart, std::to_string(outcome.exitCode)});
-  TellFailedStart(g_unrunStarts, outcome.status == CommandOutcome::Status::kNotStarted, now,
+  TellFailedStart(g_state.unrunStarts, outcome.status == CommandOutcome::Status::kNotStarted, now,
                   ServiceEvent::kRestartNotRun, {restart, outcome.error});
-  g_restartLoop.OnRestart(now, restart);
+  g_state.restartLoop.OnRestart(now, restart);
 }
 
 // Called as the thread leaves its loop: true when a continue came meanwhile, and the
@@ -319,20 +330,37 @@ void WatchdogLoop() {
   }
   const std::wstring imageName = kWatchedImageName;
   while (!StopRequested()) {
-    ServerProcess server;
-    if (FindServer(*platform, imageName, server)) {
+    if (FindServer(*platform, imageName, g_state.server)) {
       const auto now = platform->Now();
-      g_restartLoop.OnServerFound(now);
-      g_listenerCheck.OnServerFound(*platform, now, server);
-    } else {
-      // A stop that cuts the walk short also makes it answer "absent"; a recovery then
-      // would kill the healthy server that holds its own ports.
-      if (StopRequested()) {
-        continue;
+      g_state.restartLoop.OnServerFound(now);
+      g_state.listenerCheck.OnServerFound(*platform, now, g_state.server);
+      // The server's end wakes the watchdog, so that a crash is met at once. A list that
+      // still shows a process that has ended must not make it spin.
+      if (g_state.server.processId == g_state.ended.processId &&
+          g_state.server.startTime == g_state.ended.startTime) {
+        platform->Pause(kCyclePause);
+      } else if (platform->PauseUntilExit(g_state.server, kCyclePause)) {
+        g_state.ended = g_state.server;
       }
-      RunRecoveryCycle(*platform);
+      continue;
     }
-    platform->Pause(kCyclePause);
+    // A stop that cuts the walk short also makes it answer "absent"; a recovery then
+    // would kill the healthy server that holds its own ports.
+    if (StopRequested()) {
+      continue;
+    }
+    const auto floor =
+        g_state.lastRecovery + std::chrono::microseconds(kCyclePause.total_microseconds());
+    const auto now = platform->Now();
+    if (g_state.recovered && now < floor) {
+      // Then look again: a server that was slow to come up may be there by now.
+      platform->Pause(boost::posix_time::microseconds(
+          std::chrono::duration_cast<std::chrono::microseconds>(floor - now).count()));
+      continue;
+    }
+    RunRecoveryCycle(*platform);
+    g_state.recovered = true;
+    g_state.lastRecovery = platform->Now();
   }
 }
 
@@ -371,10 +399,5 @@ void SetBeforeRestart(void (*check)()) { g_beforeRestart = check; }
 void SetWatchdogPlatform(WatchdogPlatform* platform) {
   g_platform = platform;
   // Another platform brings another clock and other processes.
-  g_restartLoop = RestartLoopMonitor();
-  g_listenerCheck = ListenerCheck();
-  g_toldImpostors.clear();
-  g_launcherTold = false;
-  g_failedStarts = RepeatedFailure();
-  g_unrunStarts = RepeatedFailure();
+  g_state = WatchdogState();
 }

@@ -34,6 +34,12 @@ struct ProcessImage {
   std::uint64_t startTime = 0;  // the process's creation time, 0 where unknown
 };
 
+// One server process, as the watchdog found it: a PID alone may be reused by another.
+struct ServerProcess {
+  std::uint32_t processId = 0;
+  std::uint64_t startTime = 0;  // its creation time, 0 where unknown
+};
+
 // How a bounded command went.
 struct CommandOutcome {
   enum class Status { kEnded, kTimedOut, kNotStarted };
@@ -95,4 +101,13 @@ class WatchdogPlatform {
   virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
   // An interruption point: a stop request ends it at once with thread_interrupted.
   virtual void Pause(const boost::posix_time::time_duration& duration) = 0;
+  // Pause, which also ends when the server process ends: true when it has ended, or had
+  // ended already. A process that cannot be watched, or whose creation time is unknown,
+  // gets the whole pause. Platforms that cannot wait on a process keep this default.
+  virtual bool PauseUntilExit(const ServerProcess& server,
+                              const boost::posix_time::time_duration& duration) {
+    static_cast<void>(server);
+    Pause(duration);
+    return false;
+  }
 };

@@ -87,6 +87,19 @@ std::string SystemErrorText(DWORD code) {
   return message.empty() ? "Error " + std::to_string(code) + "." : ToNarrow(CP_THREAD_ACP, message);
 }
 
+// A process's creation time, which tells it from a later one of the same PID; 0 where it
+// cannot be read.
+std::uint64_t CreationTime(HANDLE process) {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    return 0;
+  }
+  return (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
 struct PipeCloser {
   void operator()(std::FILE* pipe) const { ::_pclose(pipe); }
 };
@@ -171,13 +184,7 @@ ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId,
   if (!process) {
     return image;
   }
-  FILETIME created{};
-  FILETIME exited{};
-  FILETIME kernel{};
-  FILETIME user{};
-  if (::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) {
-    image.startTime = (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
-  }
+  image.startTime = CreationTime(process.Get());
   std::vector<wchar_t> path(kLongPathUnits);
   DWORD length = kLongPathUnits;
   if (!::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &length)) {
@@ -229,6 +236,37 @@ bool WindowsWatchdogPlatform::ReadImagePath(std::string& imagePath) {
 
 void WindowsWatchdogPlatform::Pause(const boost::posix_time::time_duration& duration) {
   boost::this_thread::sleep(duration);
+}
+
+bool WindowsWatchdogPlatform::PauseUntilExit(const ServerProcess& server,
+                                             const boost::posix_time::time_duration& duration) {
+  const UniqueKernelHandle process(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server.processId));
+  if (!process) {
+    // A PID that names no process any more is a process that has ended.
+    if (::GetLastError() == ERROR_INVALID_PARAMETER) {
+      boost::this_thread::interruption_point();
+      return true;
+    }
+    Pause(duration);
+    return false;
+  }
+  const std::uint64_t created = CreationTime(process.Get());
+  if (server.startTime == 0 || created == 0) {
+    Pause(duration);
+    return false;
+  }
+  // The PID has been given to another process since the check: the server has ended.
+  if (created != server.startTime) {
+    boost::this_thread::interruption_point();
+    return true;
+  }
+  // Boost's own interruptible wait, the one that its sleep and join use on Windows: the
+  // stop request's interruption and the process's end wake one and the same wait, and the
+  // interruption ends it with thread_interrupted, as it ends a pause.
+  return boost::this_thread::interruptible_wait(
+      process.Get(),
+      boost::detail::internal_platform_clock::now() + boost::detail::platform_duration(duration));
 }
 
 namespace {

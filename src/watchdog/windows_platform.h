@@ -16,4 +16,6 @@ class WindowsWatchdogPlatform : public WatchdogPlatform {
   bool ReadImagePath(std::string& imagePath) override;
   bool ReadListeners(std::vector<Listener>& listeners) override;
   void Pause(const boost::posix_time::time_duration& duration) override;
+  bool PauseUntilExit(const ServerProcess& server,
+                      const boost::posix_time::time_duration& duration) override;
 };

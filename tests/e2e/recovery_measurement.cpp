@@ -17,8 +17,8 @@ namespace {
 constexpr DWORD kCpuWindowSeconds = 60;
 constexpr int kRuns = 5;
 
-// The next check comes ten seconds after a restart, so killing at these offsets after
-// one spreads the wait for that check evenly over its range.
+// A recovery comes no sooner than ten seconds after the last one ended, so killing at
+// these offsets after one spreads the wait for that pace evenly over its range.
 constexpr DWORD kKillOffsetsMs[kRuns] = {1000, 3000, 5000, 7000, 9000};
 
 struct Restart {

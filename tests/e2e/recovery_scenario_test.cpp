@@ -10,9 +10,10 @@
 
 namespace {
 
-// The watchdog looks every ten seconds; the holder must be gone within one such wait
-// plus the time that netstat and taskkill take.
-constexpr DWORD kQuietMs = 25000;
+// A whole cycle of a watchdog that finds the stand-in, and a little more; the upgrade
+// scenario watches three. The holder must be gone within one cycle pause plus the time
+// that netstat and taskkill take.
+constexpr DWORD kQuietMs = 12000;
 constexpr DWORD kHolderGoneMs = 12000;
 constexpr DWORD kRestartMs = 30000;
 
@@ -86,6 +87,31 @@ TEST(RecoveryScenario, KilledServiceIsRestartedAfterItsPortIsFreed) {
     EXPECT_EQ(scenario.EchoedCommands(), expected) << "the watchdog wrote:\n" << scenario.Output();
     EXPECT_TRUE(bystander.Running());
   }
+}
+
+// The server's end wakes the watchdog. The host's first check comes after its discovery
+// echo, so a server killed a second after the echo was found by that check, and a watchdog
+// that slept out its pause could not start it again within ten seconds of the echo. The
+// recovery itself takes a second or two.
+TEST(RecoveryScenario, AServerKilledJustAfterACheckIsBackBeforeThePauseWouldEnd) {
+  RecoveryScenario scenario;
+  const unsigned short configured = PickFreePort();
+  ASSERT_NE(configured, 0);
+  ASSERT_EQ(scenario.InstallAndWatch(configured, L""), "");
+  const ULONGLONG echoed = NowMs();
+  const DWORD original = WatchedServiceProcess();
+  ::Sleep(1000);
+  ULONGLONG deathMs = 0;
+  ASSERT_TRUE(scenario.KillService(original, &deathMs));
+  const ULONGLONG pauseEnd = echoed + 10000;
+  DWORD restarted = 0;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        restarted = WatchedServiceProcess();
+        return restarted != 0 && restarted != original;
+      },
+      static_cast<DWORD>(pauseEnd > NowMs() ? pauseEnd - NowMs() : 0)))
+      << "not back " << NowMs() - deathMs << " ms after the kill";
 }
 
 // An upgrade into another folder, the old program kept for a rollback: with the watchdog

@@ -76,6 +76,11 @@ class ScriptedPlatform : public WatchdogPlatform {
   std::uint32_t serviceProcessId = 0;
   std::string imagePathNow;
   std::set<std::uint32_t> runImagePathNow;
+  // Processes that end this many seconds into a wait on them; and the server process that
+  // each restart command brings up, if any.
+  std::map<std::uint32_t, int> endAfterSeconds;
+  bool endedStayListed = false;
+  ProcessEntry startedByRestart;
   // What the bounded restart answers, and whether it waits for OpenRestartGate first.
   CommandOutcome restartOutcome;
   bool holdRestart = false;
@@ -140,6 +145,9 @@ class ScriptedPlatform : public WatchdogPlatform {
       restartLimit = limit;
     }
     RunCommand(command);
+    if (startedByRestart.processId != 0) {
+      processes.push_back(startedByRestart);
+    }
     return restartOutcome;
   }
 
@@ -171,6 +179,28 @@ class ScriptedPlatform : public WatchdogPlatform {
   std::chrono::steady_clock::time_point Now() override {
     const std::lock_guard<std::mutex> lock(mutex_);
     return std::chrono::steady_clock::time_point() + paused_;
+  }
+
+  bool PauseUntilExit(const ServerProcess& server,
+                      const boost::posix_time::time_duration& duration) override {
+    const auto ends = endAfterSeconds.find(server.processId);
+    if (ends == endAfterSeconds.end()) {
+      Pause(duration);
+      return false;
+    }
+    Record("wait " + std::to_string(server.processId) + " ended");
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      paused_ += std::chrono::seconds(ends->second);
+    }
+    if (!endedStayListed) {
+      processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                     [&](const ProcessEntry& entry) {
+                                       return entry.processId == server.processId;
+                                     }),
+                      processes.end());
+    }
+    return true;
   }
 
   void Pause(const boost::posix_time::time_duration& duration) override {
@@ -305,8 +335,8 @@ TEST_F(WatchdogTest, OnlyTheExactImageNameCounts) {
     ScriptedPlatform platform;
     platform.processes = {{name, 812}};
     platform.stopAtPause = 0;
-    EXPECT_EQ(RunUntilStopped(platform),
-              (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+    EXPECT_EQ(RunUntilStopped(platform), (Events{"snapshot", "capture netstat -ano",
+                                                 "run " + Restart(), "snapshot", "pause 10"}));
   }
 }
 
@@ -326,8 +356,8 @@ TEST_F(WatchdogTest, RecoveryWithoutOwnersOnlyRestarts) {
     platform.listing = c.listing;
     platform.captureFails = c.captureFails;
     platform.stopAtPause = 0;
-    EXPECT_EQ(RunUntilStopped(platform),
-              (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}))
+    EXPECT_EQ(RunUntilStopped(platform), (Events{"snapshot", "capture netstat -ano",
+                                                 "run " + Restart(), "snapshot", "pause 10"}))
         << c.why;
   }
   EXPECT_EQ(echo_.str(), "command : " + Restart() + "\ncommand : " + Restart() +
@@ -341,7 +371,7 @@ TEST_F(WatchdogTest, OwnersAreKilledAndWaitedForInTextOrder) {
   EXPECT_EQ(RunUntilStopped(),
             (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0",
                     "run taskkill /F /pid 1044", "run taskkill /F /pid 888", "pause 1", "snapshot",
-                    "snapshot", "snapshot", "run " + Restart(), "pause 10"}));
+                    "snapshot", "snapshot", "run " + Restart(), "snapshot", "pause 10"}));
   EXPECT_EQ(echo_.str(),
             "command : taskkill /F /pid 0\ncommand : taskkill /F /pid 1044\n"
             "command : taskkill /F /pid 888\ncommand : " +
@@ -370,10 +400,10 @@ TEST_F(WatchdogTest, ASurvivorCostsOneTenSecondPause) {
   platform_.survivors = {1044};
   platform_.listing = Listing({{"4033", "888"}, {"4044", "1044"}, {"4045", "0"}});
   platform_.stopAtPause = 2;
-  EXPECT_EQ(RunUntilStopped(),
-            (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0",
-                    "run taskkill /F /pid 1044", "run taskkill /F /pid 888", "pause 1", "snapshot",
-                    "snapshot", "pause 10", "snapshot", "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(RunUntilStopped(), (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0",
+                                       "run taskkill /F /pid 1044", "run taskkill /F /pid 888",
+                                       "pause 1", "snapshot", "snapshot", "pause 10", "snapshot",
+                                       "run " + Restart(), "snapshot", "pause 10"}));
 }
 
 TEST_F(WatchdogTest, RestartCommandQuotesThePathAsRegistered) {
@@ -404,8 +434,9 @@ TEST_F(WatchdogTest, StopDuringEachPauseEndsTheThreadAtOnce) {
                        "snapshot",
                        "pause 10",
                        "run " + Restart(),
+                       "snapshot",
                        "pause 10"};
-  const std::pair<int, std::size_t> stops[] = {{0, 4}, {1, 6}, {2, 8}};
+  const std::pair<int, std::size_t> stops[] = {{0, 4}, {1, 6}, {2, 9}};
   for (const auto& stop : stops) {
     ScriptedPlatform platform;
     platform.processes = {{L"stubborn.exe", 1044}};
@@ -478,12 +509,13 @@ TEST_F(WatchdogTest, PauseAndContinueDuringAHungRestartLeaveOneWatchdogOrAStopWi
     RequestWatchdogStop();
     StartWatchdogThread();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-    const Events cycle = {"snapshot", "capture netstat -ano", restart, "pause 10"};
-    Events expected = cycle;
+    // The watchdog that carries on looks at once, but the next recovery waits out the
+    // cycle pause after the last one.
+    Events expected = {"snapshot", "capture netstat -ano", restart};
     if (stopLast) {
       RequestWatchdogStop();
     } else {
-      expected.insert(expected.end(), cycle.begin(), cycle.end());
+      expected.insert(expected.end(), {"snapshot", "pause 10"});
     }
     platform.OpenRestartGate();
     if (!stopLast) {
@@ -504,7 +536,8 @@ TEST_F(WatchdogTest, ARestartThatOutlivesItsBoundIsRecordedAndTheCycleGoesOn) {
   SetEventLog(&log);
   const Events events = RunUntilStopped();
   SetEventLog(nullptr);
-  EXPECT_EQ(events, (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(events, (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "snapshot",
+                            "pause 10"}));
   EXPECT_EQ(platform_.restartLimit, boost::posix_time::minutes(2));
   EXPECT_EQ(log.lines, (Events{"1001 [" + Restart() + "]", "1004 [" + Restart() + "] [120]"}));
   EXPECT_EQ(echo_.str(), "command : " + Restart() + "\n");
@@ -687,6 +720,27 @@ TEST_F(WatchdogTest, TheThirdRestartWithinTenMinutesIsALoop) {
 
 // Told at the first failure, then hourly with the failures since; a start that went
 // well makes the next failure a first one.
+// The server's end cuts the cycle pause short: the recovery follows it at once, not when
+// the pause would have run out. A server that then dies two seconds after each start is
+// started again only once the cycle pause after the last recovery has run out.
+TEST_F(WatchdogTest, TheServersEndIsMetAtOnceButRecoveriesKeepTheirPace) {
+  platform_.processes = {{kWatched, 812}};
+  platform_.endAfterSeconds = {{812, 2}, {900, 2}};
+  platform_.startedByRestart = {kWatched, 900};
+  platform_.stopAtPause = 0;
+  EXPECT_EQ(RunUntilStopped(),
+            (Events{"snapshot", "wait 812 ended", "snapshot", "capture netstat -ano",
+                    "run " + Restart(), "snapshot", "wait 900 ended", "snapshot", "pause 8"}));
+
+  // A process list that still shows an ended process gets the plain pause, not a spin.
+  ScriptedPlatform stale;
+  stale.processes = {{kWatched, 812}};
+  stale.endAfterSeconds[812] = 2;
+  stale.endedStayListed = true;
+  stale.stopAtPause = 0;
+  EXPECT_EQ(RunUntilStopped(stale), (Events{"snapshot", "wait 812 ended", "snapshot", "pause 10"}));
+}
+
 TEST(RepeatedFailureTest, IsToldHourlyWithItsCountAndAfreshAfterASuccess) {
   using namespace std::chrono;
   RepeatedFailure failure;
@@ -748,7 +802,7 @@ TEST_F(WatchdogTest, OnlyDigitIdentifiersAreKilledAndWaitedFor) {
   EXPECT_EQ(RunUntilStopped(),
             (Events{"snapshot", "capture netstat -ano", "run taskkill /F /pid 0044",
                     "run taskkill /F /pid 4294967296", "pause 1", "snapshot", "pause 10",
-                    "run " + Restart(), "pause 10"}));
+                    "run " + Restart(), "snapshot", "pause 10"}));
   EXPECT_EQ(echo_.str(),
             "command : taskkill /F /pid 0044\ncommand : taskkill /F /pid 4294967296\n"
             "command : " +
@@ -757,8 +811,8 @@ TEST_F(WatchdogTest, OnlyDigitIdentifiersAreKilledAndWaitedFor) {
   ScriptedPlatform noDigits;
   noDigits.listing = "  TCP    0.0.0.0:4033    0.0.0.0:0    LISTENING    812\r\n";
   noDigits.stopAtPause = 0;
-  EXPECT_EQ(RunUntilStopped(noDigits),
-            (Events{"snapshot", "capture netstat -ano", "run " + Restart(), "pause 10"}));
+  EXPECT_EQ(RunUntilStopped(noDigits), (Events{"snapshot", "capture netstat -ano",
+                                               "run " + Restart(), "snapshot", "pause 10"}));
 }
 
 }  // namespace

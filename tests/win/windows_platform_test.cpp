@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/thread/thread.hpp>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -139,6 +141,52 @@ TEST(InspectProcessTest, AnImageThatCannotBeOpenedIsJudgedByItsPath) {
     ::DeleteFileW(file.c_str());
   }
   ::RemoveDirectoryW(folder.c_str());
+}
+
+// The cycle pause on the real platform: a stop ends it at once, and so does the end of the
+// process that it waits on. A creation time that is not the process's means that the one
+// the check saw has gone, and its PID was given again.
+TEST(PauseUntilExitTest, TheProcessesEndOrAStopEndsTheWait) {
+  const std::wstring pidFile = TempFileName(L"wait");
+  ::DeleteFileW(pidFile.c_str());
+  WindowsWatchdogPlatform platform;
+  ASSERT_EQ(platform
+                .RunCommandWithin("start \"\" " + HolderCommand("47104", pidFile),
+                                  boost::posix_time::seconds(30))
+                .status,
+            CommandOutcome::Status::kEnded);
+  const DWORD pid = HolderPid(pidFile);
+  ASSERT_NE(pid, 0u) << "the program never ran";
+  const ServerProcess holder{pid, platform.InspectProcess(pid, "").startTime};
+  ASSERT_NE(holder.startTime, 0u);
+  const boost::posix_time::time_duration pause = boost::posix_time::seconds(60);
+  EXPECT_TRUE(platform.PauseUntilExit({pid, holder.startTime + 1}, pause));
+
+  bool ended = false;
+  bool interrupted = false;
+  const auto waitInThread = [&platform, &holder, &pause, &ended, &interrupted] {
+    return boost::thread([&platform, &holder, &pause, &ended, &interrupted] {
+      try {
+        ended = platform.PauseUntilExit(holder, pause);
+      } catch (const boost::thread_interrupted&) {
+        interrupted = true;
+      }
+    });
+  };
+  boost::thread stopped = waitInThread();
+  stopped.interrupt();
+  EXPECT_TRUE(stopped.timed_join(boost::posix_time::seconds(20))) << "a stop did not end the wait";
+  stopped.join();
+  EXPECT_TRUE(interrupted);
+
+  interrupted = false;
+  boost::thread woken = waitInThread();
+  Kill(pid);
+  EXPECT_TRUE(woken.timed_join(boost::posix_time::seconds(20))) << "the end did not wake the wait";
+  woken.join();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(interrupted);
+  ::DeleteFileW(pidFile.c_str());
 }
 
 // Both tables are read, with each port in host order. Wine 8 names no owner (0), Wine 10
