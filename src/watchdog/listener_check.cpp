@@ -56,13 +56,18 @@ std::map<std::uint32_t, std::uint32_t> ParentsOf(WatchdogPlatform& platform) {
   return parents;
 }
 
+// The owner of a kernel listener, such as HTTP.sys, which may serve a user program: as
+// little a name as PID 0.
+constexpr std::uint32_t kSystemProcessId = 4;
+
 // The port of the set on which the server itself, or an owner that the system cannot
 // name, listens; 0 for none. An unnamed owner may be the server, and a check that cannot
 // know never warns.
 std::uint16_t PortOwnedBy(const std::vector<Listener>& listeners, const PortSet& ports,
                           std::uint32_t serverPid) {
   for (const Listener& listener : listeners) {
-    if ((listener.ownerPid == serverPid || listener.ownerPid == 0) &&
+    if ((listener.ownerPid == serverPid || listener.ownerPid == 0 ||
+         listener.ownerPid == kSystemProcessId) &&
         ports.count(std::to_string(listener.port)) != 0) {
       return listener.port;
     }

@@ -664,6 +664,7 @@ TEST_F(WatchdogTest, AServerThatListensOnNoneOfItsPortsIsToldOfOnce) {
       {"nothing listens", {{80, 812}}, 9, {warned}},
       {"the server on one port", {{4033, 812}}, 9, {}},
       {"an owner that cannot be told", {{4044, 0}}, 9, {}},
+      {"a kernel listener, which System (PID 4) owns", {{4044, 4}}, 9, {}},
       {"a child of the server", {{4045, 813}}, 9, {}},
       {"another process holds a port",
        {{4033, 900}, {4033, 900}},
