@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -107,7 +108,14 @@ class ShortPausePlatform : public WindowsWatchdogPlatform {
     return outcome;
   }
 
-  void Pause(const boost::posix_time::time_duration&) override {
+  // Time passes at the pauses' nominal lengths, so that the ten seconds that the watchdog
+  // keeps between two recoveries, which it reads from this clock, take milliseconds too.
+  std::chrono::steady_clock::time_point Now() override {
+    return std::chrono::steady_clock::time_point() + elapsed_;
+  }
+
+  void Pause(const boost::posix_time::time_duration& duration) override {
+    elapsed_ += std::chrono::microseconds(duration.total_microseconds());
     if (!exitWatched_) {
       exitWatched_ = true;
       boost::this_thread::at_thread_exit([this] { ended_ = true; });
@@ -148,6 +156,8 @@ class ShortPausePlatform : public WindowsWatchdogPlatform {
   std::atomic<bool> held_{false};
   std::atomic<bool> ended_{false};
   bool exitWatched_ = false;
+  // Only the watchdog thread reads and writes it.
+  std::chrono::microseconds elapsed_{0};
 };
 
 // While it lives, what child processes write goes to NUL, and the echo to a string.

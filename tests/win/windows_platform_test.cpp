@@ -31,8 +31,21 @@ DWORD HolderPid(const std::wstring& pidFile) {
   return pid;
 }
 
+std::string HolderProgram() { return Narrow(ProgramFolder()) + "\\port_holder.exe"; }
+
 std::string HolderCommand(const char* port, const std::wstring& pidFile) {
-  return "\"" + Narrow(ProgramFolder()) + "\\port_holder.exe\" " + port + " " + Narrow(pidFile);
+  return "\"" + HolderProgram() + "\" " + port + " " + Narrow(pidFile);
+}
+
+// Starts a port holder, or a copy of it, through the interpreter's "start", which does
+// not wait for it; its PID, or 0 when it never ran.
+DWORD StartHolder(WindowsWatchdogPlatform& platform, const std::string& program, const char* port,
+                  const std::wstring& pidFile) {
+  ::DeleteFileW(pidFile.c_str());
+  const CommandOutcome started =
+      platform.RunCommandWithin("start \"\" \"" + program + "\" " + port + " " + Narrow(pidFile),
+                                boost::posix_time::seconds(30));
+  return started.status == CommandOutcome::Status::kEnded ? HolderPid(pidFile) : 0;
 }
 
 TEST(RunCommandWithinTest, AHungCommandIsEndedWithWhatItStarted) {
@@ -56,14 +69,8 @@ TEST(RunCommandWithinTest, AHungCommandIsEndedWithWhatItStarted) {
 
 TEST(RunCommandWithinTest, ACommandThatEndsInTimeLeavesItsChildrenAlone) {
   const std::wstring pidFile = TempFileName(L"kept");
-  ::DeleteFileW(pidFile.c_str());
   WindowsWatchdogPlatform platform;
-  EXPECT_EQ(platform
-                .RunCommandWithin("start \"\" " + HolderCommand("47102", pidFile),
-                                  boost::posix_time::seconds(30))
-                .status,
-            CommandOutcome::Status::kEnded);
-  const DWORD holder = HolderPid(pidFile);
+  const DWORD holder = StartHolder(platform, HolderProgram(), "47102", pidFile);
   ASSERT_NE(holder, 0u) << "the command never ran";
   EXPECT_FALSE(WaitForExit(holder, 1000)) << "ended with the command that started it";
   Kill(holder);
@@ -122,12 +129,7 @@ TEST(InspectProcessTest, AnImageThatCannotBeOpenedIsJudgedByItsPath) {
   ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\port_holder.exe").c_str(), image.c_str(), FALSE));
   const std::wstring pidFile = folder + L"\\pid";
   WindowsWatchdogPlatform platform;
-  ASSERT_EQ(platform
-                .RunCommandWithin("start \"\" \"" + Narrow(image) + "\" 47103 " + Narrow(pidFile),
-                                  boost::posix_time::seconds(30))
-                .status,
-            CommandOutcome::Status::kEnded);
-  const DWORD renamer = HolderPid(pidFile);
+  const DWORD renamer = StartHolder(platform, Narrow(image), "47103", pidFile);
   ASSERT_NE(renamer, 0u) << "the program never ran";
   const std::wstring moved = folder + L"\\moved.exe";
   ASSERT_TRUE(::MoveFileW(image.c_str(), moved.c_str())) << ::GetLastError();
@@ -148,14 +150,8 @@ TEST(InspectProcessTest, AnImageThatCannotBeOpenedIsJudgedByItsPath) {
 // the check saw has gone, and its PID was given again.
 TEST(PauseUntilExitTest, TheProcessesEndOrAStopEndsTheWait) {
   const std::wstring pidFile = TempFileName(L"wait");
-  ::DeleteFileW(pidFile.c_str());
   WindowsWatchdogPlatform platform;
-  ASSERT_EQ(platform
-                .RunCommandWithin("start \"\" " + HolderCommand("47104", pidFile),
-                                  boost::posix_time::seconds(30))
-                .status,
-            CommandOutcome::Status::kEnded);
-  const DWORD pid = HolderPid(pidFile);
+  const DWORD pid = StartHolder(platform, HolderProgram(), "47104", pidFile);
   ASSERT_NE(pid, 0u) << "the program never ran";
   const ServerProcess holder{pid, platform.InspectProcess(pid, "").startTime};
   ASSERT_NE(holder.startTime, 0u);
