@@ -5,12 +5,8 @@
 #include <cstddef>
 #include <string>
 
-// Only ASCII letters fold: the texts compared with are ASCII, and bytes of a multi-byte
-// character must not be taken for letters.
-template <typename Char>
-Char AsciiLower(Char c) {
-  return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
-}
+#include "common/ascii_text.h"
+#include "config/watched_program.h"
 
 // The executable part of an ImagePath: the quoted part, or the text up to the first
 // ".exe" in any letter case, else the whole text. Environment variables stay unexpanded.
@@ -37,15 +33,18 @@ std::basic_string<Char> ExecutablePart(const std::basic_string<Char>& commandLin
 // case. Otherwise the command starts a launcher, whose file tells nothing about the
 // server's processes.
 inline bool NamesWatchedImage(const std::string& commandLine) {
-  static const char kName[] = "\\voranexsv.exe";
+  // The folder's separator, then the name.
   const std::string executable = "\\" + ExecutablePart(commandLine);
-  const std::size_t length = sizeof(kName) - 1;
-  if (executable.size() < length) {
+  const std::size_t length = sizeof(kWatchedImageName) / sizeof(kWatchedImageName[0]) - 1;
+  if (executable.size() < length + 1) {
+    return false;
+  }
+  const std::size_t name = executable.size() - length;
+  if (executable[name - 1] != '\\' && executable[name - 1] != '/') {
     return false;
   }
   for (std::size_t i = 0; i < length; ++i) {
-    const char c = AsciiLower(executable[executable.size() - length + i]);
-    if ((c == '/' ? '\\' : c) != kName[i]) {
+    if (static_cast<wchar_t>(AsciiLower(executable[name + i])) != kWatchedImageName[i]) {
       return false;
     }
   }

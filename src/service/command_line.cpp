@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "common/ascii_text.h"
+
 namespace {
 
 struct OptionWord {
@@ -16,10 +18,6 @@ constexpr OptionWord kOperationWords[] = {
     {"start", kOperationStart},
     {"consoleStart", kOperationConsoleStart},
 };
-
-wchar_t AsciiLower(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
 
 // The option words are ASCII, so folding ASCII letters alone is enough and behaves the
 // same on every platform and locale.

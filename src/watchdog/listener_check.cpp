@@ -108,8 +108,7 @@ std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Liste
 
 void ListenerCheck::OnServerFound(WatchdogPlatform& platform, Clock::time_point now,
                                   const ServerProcess& server) {
-  if (!tracking_ || server.processId != server_.processId ||
-      server.startTime != server_.startTime) {
+  if (!tracking_ || server != server_) {
     tracking_ = true;
     server_ = server;
     foundAt_ = now;

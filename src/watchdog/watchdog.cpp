@@ -108,13 +108,15 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
 // launcher, must not make the healthy server look like such a program either.
 class ServerIdentity {
  public:
-  explicit ServerIdentity(WatchdogPlatform& platform) : platform_(platform) {}
+  // `launcher`: ImagePath names a launcher, whose file tells nothing about the processes
+  // that it starts.
+  ServerIdentity(WatchdogPlatform& platform, bool launcher)
+      : platform_(platform), launcher_(launcher) {}
 
   bool IsServer(std::uint32_t processId, const ProcessImage& image) {
-    // A launcher's file tells nothing about the processes that it starts; a process whose
-    // image, or the registered file, cannot be read still counts, as it did before.
-    if (!NamesWatchedImage(g_watchedProgramPath) ||
-        image.match != ProcessImage::Match::kOtherProgram) {
+    // A process whose image, or the registered file, cannot be read still counts, as it
+    // did before.
+    if (launcher_ || image.match != ProcessImage::Match::kOtherProgram) {
       return true;
     }
     // No user can make the SCM name their process as the service's.
@@ -150,6 +152,7 @@ class ServerIdentity {
   }
 
   WatchdogPlatform& platform_;
+  const bool launcher_;
   bool serviceAsked_ = false;
   std::uint32_t serviceProcessId_ = 0;
   bool imagePathRead_ = false;
@@ -157,12 +160,12 @@ class ServerIdentity {
 };
 
 bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, ServerProcess& server) {
-  if (!g_state.launcherTold && !g_watchedProgramPath.empty() &&
-      !NamesWatchedImage(g_watchedProgramPath)) {
+  const bool launcher = !NamesWatchedImage(g_watchedProgramPath);
+  if (launcher && !g_state.launcherTold && !g_watchedProgramPath.empty()) {
     g_state.launcherTold = true;
     WriteEvent(ServiceEvent::kLauncherRegistered, ExecutablePart(g_watchedProgramPath));
   }
-  ServerIdentity identity(platform);
+  ServerIdentity identity(platform, launcher);
   return FindProcess(platform, [&](const ProcessEntry& entry) {
     if (entry.exeFile != imageName) {
       return false;
@@ -336,8 +339,7 @@ void WatchdogLoop() {
       g_state.listenerCheck.OnServerFound(*platform, now, g_state.server);
       // The server's end wakes the watchdog, so that a crash is met at once. A list that
       // still shows a process that has ended must not make it spin.
-      if (g_state.server.processId == g_state.ended.processId &&
-          g_state.server.startTime == g_state.ended.startTime) {
+      if (g_state.server == g_state.ended) {
         platform->Pause(kCyclePause);
       } else if (platform->PauseUntilExit(g_state.server, kCyclePause)) {
         g_state.ended = g_state.server;

@@ -38,6 +38,11 @@ struct ProcessImage {
 struct ServerProcess {
   std::uint32_t processId = 0;
   std::uint64_t startTime = 0;  // its creation time, 0 where unknown
+
+  bool operator==(const ServerProcess& other) const {
+    return processId == other.processId && startTime == other.startTime;
+  }
+  bool operator!=(const ServerProcess& other) const { return !(*this == other); }
 };
 
 // How a bounded command went.
