@@ -62,6 +62,15 @@ bool ReadImagePath(std::wstring& imagePath) {
   return true;
 }
 
+bool ReadConfigPath(std::wstring& configPath) {
+  const UniqueRegistryKey productKey = OpenProductKey();
+  if (!productKey) {
+    return false;
+  }
+  configPath = ReadValueText(productKey.Get(), kConfigPathValue);
+  return true;
+}
+
 void DiscoverWatchedService() {
   std::wstring imagePath;
   std::string narrowPath;
@@ -83,8 +92,8 @@ void DiscoverWatchedService() {
     std::fflush(stdout);
   }
 
-  UniqueRegistryKey productKey = OpenProductKey();
-  if (productKey) {
-    g_configDirectory = ToNarrow(CP_THREAD_ACP, ReadValueText(productKey.Get(), kConfigPathValue));
+  std::wstring configPath;
+  if (ReadConfigPath(configPath)) {
+    g_configDirectory = ToNarrow(CP_THREAD_ACP, configPath);
   }
 }

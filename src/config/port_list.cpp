@@ -107,21 +107,21 @@ PortSet MakeDefaultPortSet() {
   return PortSet{"4033", "4044", "4045", "4046", "36039", "4523", "4524", "4525", "4526", "36523"};
 }
 
-void AddConfiguredPorts(PortSet& ports, std::string configDirectory) {
+ConfigFileRead AddConfiguredPorts(PortSet& ports, std::string configDirectory) {
   if (configDirectory.empty()) {
-    return;
+    return ConfigFileRead::kNoFolder;
   }
   // The separator is appended even after a trailing one: Windows takes the doubled
   // backslash as a single one.
   const std::string path = configDirectory + "\\" + kConfigFileName;
   if (!ConfigFileExists(path)) {
-    return;
+    return ConfigFileRead::kMissing;
   }
   // A file that exists but cannot be opened (a directory, a sharing violation) is
   // taken as missing.
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
-    return;
+    return ConfigFileRead::kUnreadable;
   }
 
   char buffer[4096];
@@ -131,10 +131,11 @@ void AddConfiguredPorts(PortSet& ports, std::string configDirectory) {
   document.ParseStream<rapidjson::kParseDefaultFlags>(stream);
   // Member lookup is defined only on an object; RapidJSON asserts on an array root.
   if (document.HasParseError() || !document.IsObject()) {
-    return;
+    return ConfigFileRead::kUnreadable;
   }
   AddPortsOfMember(ports, document, kListeningPortsKey);
   AddPortsOfMember(ports, document, kSslPortKey);
+  return ConfigFileRead::kRead;
 }
 
 std::string JsonValueToString(const rapidjson::Value& value, std::string defaultText) {

@@ -12,9 +12,12 @@ using PortSet = std::set<std::string>;
 
 PortSet MakeDefaultPortSet();
 
+// How far server.conf was read.
+enum class ConfigFileRead { kNoFolder, kMissing, kUnreadable, kRead };
+
 // Adds the listening_ports and ssl_port entries of configDirectory\server.conf. A file
 // that is missing, cannot be opened or does not parse adds nothing.
-void AddConfiguredPorts(PortSet& ports, std::string configDirectory);
+ConfigFileRead AddConfiguredPorts(PortSet& ports, std::string configDirectory);
 
 // The text of a string, boolean or number; defaultText for null, objects and arrays.
 std::string JsonValueToString(const rapidjson::Value& value, std::string defaultText);

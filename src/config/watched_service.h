@@ -16,4 +16,7 @@ void DiscoverWatchedService();
 // The ImagePath text as the registry holds it now, read as the discovery reads it; false
 // when the watched service's key cannot be opened.
 bool ReadImagePath(std::wstring& imagePath);
+// The configPath text as the discovery reads it; false when the product's key cannot be
+// opened in either registry view.
+bool ReadConfigPath(std::wstring& configPath);
 #endif

@@ -81,44 +81,35 @@ struct Descriptor {
   ~Descriptor() { ::LocalFree(descriptor); }
 };
 
-void CheckObject(const std::wstring& path, std::set<std::wstring>& told) {
-  const std::wstring key = Lowercase(path);
+// The object's weak grants, folded into one; nothing when it is not weak or cannot be read.
+bool CheckObject(const std::wstring& path, WeakObject& weak) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES || told.count(key) != 0) {
-    return;
+  if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES) {
+    return false;
   }
   Descriptor read;
   if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                               nullptr, nullptr, nullptr, &read.descriptor) != ERROR_SUCCESS) {
-    return;
+    return false;
   }
   const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const std::vector<WeakGrant> grants = FindWeakGrants(read.descriptor, folder);
   if (grants.empty()) {
-    return;
+    return false;
   }
-  told.insert(key);
-  std::wstring principals;
+  weak.path = path;
   DWORD rights = 0;
   for (const WeakGrant& grant : grants) {
-    principals += (principals.empty() ? L"" : L", ") + grant.principal;
+    weak.principals += (weak.principals.empty() ? L"" : L", ") + grant.principal;
     rights |= grant.rights;
   }
-  WriteEvent(
-      ServiceEvent::kWeakPermissions,
-      std::vector<std::string>{ToNarrow(CP_THREAD_ACP, path), ToNarrow(CP_THREAD_ACP, principals),
-                               ToNarrow(CP_THREAD_ACP, DescribeRights(rights, folder))});
+  weak.rights = DescribeRights(rights, folder);
+  return true;
 }
 
 std::wstring FolderOf(const std::wstring& path) {
   const std::size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash == 2 ? 3 : slash);
-}
-
-std::wstring OwnExecutable() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
 }  // namespace
@@ -211,21 +202,54 @@ std::wstring DescribeRights(DWORD rights, bool folder) {
   return text + hex;
 }
 
+std::vector<std::wstring> SteeringObjects(const std::wstring& ownExecutable,
+                                          const std::wstring& watchedExecutable,
+                                          std::wstring configFolder) {
+  std::vector<std::wstring> objects = {FolderOf(ownExecutable), ownExecutable,
+                                       FolderOf(watchedExecutable), watchedExecutable,
+                                       configFolder};
+  if (!configFolder.empty()) {
+    if (configFolder.back() != L'\\') {
+      configFolder += L'\\';
+    }
+    objects.push_back(configFolder + ToWide(CP_THREAD_ACP, kConfigFileName));
+  }
+  return objects;
+}
+
+std::vector<WeakObject> FindWeakObjects(const std::vector<std::wstring>& objects) {
+  std::vector<WeakObject> weak;
+  for (const std::wstring& object : objects) {
+    WeakObject found;
+    if (CheckObject(object, found)) {
+      weak.push_back(found);
+    }
+  }
+  return weak;
+}
+
+std::wstring OwnExecutable() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
 void WeakPermissionAudit::Run() {
   try {
-    const std::wstring own = OwnExecutable();
-    const std::wstring watched = WatchedExecutable();
-    std::wstring configFolder = ToWide(CP_THREAD_ACP, g_configDirectory);
-    std::wstring objects[] = {FolderOf(own), own,          FolderOf(watched),
-                              watched,       configFolder, std::wstring()};
-    if (!configFolder.empty()) {
-      if (configFolder.back() != L'\\') {
-        configFolder += L'\\';
-      }
-      objects[5] = configFolder + ToWide(CP_THREAD_ACP, kConfigFileName);
-    }
-    for (const std::wstring& object : objects) {
-      CheckObject(object, told_);
+    std::vector<std::wstring> objects = SteeringObjects(OwnExecutable(), WatchedExecutable(),
+                                                        ToWide(CP_THREAD_ACP, g_configDirectory));
+    // Each weak object is told of once a run, and not read again after that.
+    objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                 [this](const std::wstring& object) {
+                                   return told_.count(Lowercase(object)) != 0;
+                                 }),
+                  objects.end());
+    for (const WeakObject& weak : FindWeakObjects(objects)) {
+      told_.insert(Lowercase(weak.path));
+      WriteEvent(ServiceEvent::kWeakPermissions,
+                 std::vector<std::string>{ToNarrow(CP_THREAD_ACP, weak.path),
+                                          ToNarrow(CP_THREAD_ACP, weak.principals),
+                                          ToNarrow(CP_THREAD_ACP, weak.rights)});
     }
   } catch (...) {
     // A check that cannot be made changes nothing about the service's work.

@@ -24,6 +24,25 @@ std::vector<WeakGrant> FindWeakGrants(PSECURITY_DESCRIPTOR descriptor, bool fold
 // The rights as words, for the event: "write data, delete (0x00010002)".
 std::wstring DescribeRights(DWORD rights, bool folder);
 
+// One file or folder that such principals may change.
+struct WeakObject {
+  std::wstring path;
+  std::wstring principals;  // "Everyone, BUILTIN\Users"
+  std::wstring rights;      // as DescribeRights words them
+};
+
+// The service's own executable, the watched program's and server.conf, with the folders
+// that hold them; empty paths stand for what is not known.
+std::vector<std::wstring> SteeringObjects(const std::wstring& ownExecutable,
+                                          const std::wstring& watchedExecutable,
+                                          std::wstring configFolder);
+
+// The weak ones among the objects; one that is missing or cannot be read is not.
+std::vector<WeakObject> FindWeakObjects(const std::vector<std::wstring>& objects);
+
+// This process's executable file.
+std::wstring OwnExecutable();
+
 // Checks the service's own executable, the watched program's and server.conf, with the
 // folders that hold them, and writes one Warning event for each weak one that it has not
 // told of before in this run.

@@ -46,19 +46,13 @@ std::string DescribeHolders(WatchdogPlatform& platform, const std::vector<Listen
   return text.empty() ? "-" : text;
 }
 
-std::map<std::uint32_t, std::uint32_t> ParentsOf(WatchdogPlatform& platform) {
-  std::map<std::uint32_t, std::uint32_t> parents;
-  const std::unique_ptr<ProcessSnapshot> snapshot = platform.SnapshotProcesses();
-  ProcessEntry entry;
-  for (bool more = snapshot && snapshot->First(entry); more; more = snapshot->Next(entry)) {
-    parents[entry.processId] = entry.parentProcessId;
-  }
-  return parents;
-}
-
 // The owner of a kernel listener, such as HTTP.sys, which may serve a user program: as
 // little a name as PID 0.
 constexpr std::uint32_t kSystemProcessId = 4;
+
+bool IsUnnamedOwner(std::uint32_t processId) {
+  return processId == 0 || processId == kSystemProcessId;
+}
 
 // The port of the set on which the server itself, or an owner that the system cannot
 // name, listens; 0 for none. An unnamed owner may be the server, and a check that cannot
@@ -66,8 +60,7 @@ constexpr std::uint32_t kSystemProcessId = 4;
 std::uint16_t PortOwnedBy(const std::vector<Listener>& listeners, const PortSet& ports,
                           std::uint32_t serverPid) {
   for (const Listener& listener : listeners) {
-    if ((listener.ownerPid == serverPid || listener.ownerPid == 0 ||
-         listener.ownerPid == kSystemProcessId) &&
+    if ((listener.ownerPid == serverPid || IsUnnamedOwner(listener.ownerPid)) &&
         ports.count(std::to_string(listener.port)) != 0) {
       return listener.port;
     }
@@ -92,12 +85,10 @@ std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Liste
   if (others.empty()) {
     return 0;
   }
-  const std::map<std::uint32_t, std::uint32_t> parents = ParentsOf(platform);
+  const ParentMap parents = ParentsOf(platform);
   for (const Listener& listener : others) {
-    const auto parent = parents.find(listener.ownerPid);
-    if ((parent != parents.end() && parent->second == serverPid) ||
-        platform.InspectProcess(listener.ownerPid, g_watchedProgramPath).match ==
-            ProcessImage::Match::kRegisteredProgram) {
+    if (RoleOfListener(platform, listener.ownerPid, serverPid, parents, g_watchedProgramPath) !=
+        ListenerRole::kOtherProgram) {
       return listener.port;
     }
   }
@@ -105,6 +96,36 @@ std::uint16_t FindServedPort(WatchdogPlatform& platform, const std::vector<Liste
 }
 
 }  // namespace
+
+ParentMap ParentsOf(WatchdogPlatform& platform) {
+  ParentMap parents;
+  const std::unique_ptr<ProcessSnapshot> snapshot = platform.SnapshotProcesses();
+  ProcessEntry entry;
+  for (bool more = snapshot && snapshot->First(entry); more; more = snapshot->Next(entry)) {
+    parents[entry.processId] = entry.parentProcessId;
+  }
+  return parents;
+}
+
+ListenerRole RoleOfListener(WatchdogPlatform& platform, std::uint32_t ownerPid,
+                            std::uint32_t serverPid, const ParentMap& parents,
+                            const std::string& imagePath) {
+  // Before the server's PID, which is 0 where there is no server.
+  if (IsUnnamedOwner(ownerPid)) {
+    return ListenerRole::kUnnamedOwner;
+  }
+  if (ownerPid == serverPid) {
+    return ListenerRole::kServer;
+  }
+  const auto parent = parents.find(ownerPid);
+  if (parent != parents.end() && parent->second == serverPid) {
+    return ListenerRole::kChild;
+  }
+  return platform.InspectProcess(ownerPid, imagePath).match ==
+                 ProcessImage::Match::kRegisteredProgram
+             ? ListenerRole::kRegisteredProgram
+             : ListenerRole::kOtherProgram;
+}
 
 void ListenerCheck::OnServerFound(WatchdogPlatform& platform, Clock::time_point now,
                                   const ServerProcess& server) {

@@ -4,8 +4,31 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <string>
 
 #include "watchdog/watchdog_platform.h"
+
+// What the owner of a listener on a port of the set is to the server.
+enum class ListenerRole {
+  kServer,
+  // PID 0, or System (PID 4), which owns kernel listeners such as HTTP.sys that may serve
+  // a user program: it may be the server, and is never taken for another program.
+  kUnnamedOwner,
+  kChild,
+  kRegisteredProgram,  // another process of the registered file
+  kOtherProgram,       // one that a recovery would end to free the port
+};
+
+// Each process's parent, by PID.
+using ParentMap = std::map<std::uint32_t, std::uint32_t>;
+ParentMap ParentsOf(WatchdogPlatform& platform);
+
+// Only the last role asks the platform about the owner's file; `imagePath` is the
+// registered command that it is compared with.
+ListenerRole RoleOfListener(WatchdogPlatform& platform, std::uint32_t ownerPid,
+                            std::uint32_t serverPid, const ParentMap& parents,
+                            const std::string& imagePath);
 
 class ListenerCheck {
  public:

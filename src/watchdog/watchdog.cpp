@@ -22,6 +22,7 @@
 #include "watchdog/listener_check.h"
 #include "watchdog/netstat_parser.h"
 #include "watchdog/restart_loop.h"
+#include "watchdog/server_identity.h"
 #include "watchdog/system_platform.h"
 #include "watchdog/watchdog_platform.h"
 
@@ -102,70 +103,13 @@ bool FindProcess(WatchdogPlatform& platform, Match matches) {
   }
 }
 
-// Which processes of the watched image name are the server, during one walk of the
-// process list. Anyone may run a program of that name from a folder of their own, and it
-// must not hide the server's death; but an upgrade into another folder, or a registered
-// launcher, must not make the healthy server look like such a program either.
-class ServerIdentity {
- public:
-  // `launcher`: ImagePath names a launcher, whose file tells nothing about the processes
-  // that it starts.
-  ServerIdentity(WatchdogPlatform& platform, bool launcher)
-      : platform_(platform), launcher_(launcher) {}
-
-  bool IsServer(std::uint32_t processId, const ProcessImage& image) {
-    // A process whose image, or the registered file, cannot be read still counts, as it
-    // did before.
-    if (launcher_ || image.match != ProcessImage::Match::kOtherProgram) {
-      return true;
-    }
-    // No user can make the SCM name their process as the service's.
-    if (processId == ServiceProcessId()) {
-      return true;
-    }
-    // An ImagePath changed since the start: the restarts follow it after the next start
-    // of this service, but the server that runs it counts from now on.
-    const std::string& imagePath = ImagePathNow();
-    if (imagePath.empty() || imagePath == g_watchedProgramPath) {
-      return false;
-    }
-    return !NamesWatchedImage(imagePath) || platform_.InspectProcess(processId, imagePath).match ==
-                                                ProcessImage::Match::kRegisteredProgram;
-  }
-
- private:
-  std::uint32_t ServiceProcessId() {
-    if (!serviceAsked_) {
-      serviceAsked_ = true;
-      serviceProcessId_ = platform_.WatchedServiceProcessId();
-    }
-    return serviceProcessId_;
-  }
-  const std::string& ImagePathNow() {
-    if (!imagePathRead_) {
-      imagePathRead_ = true;
-      if (!platform_.ReadImagePath(imagePathNow_)) {
-        imagePathNow_.clear();
-      }
-    }
-    return imagePathNow_;
-  }
-
-  WatchdogPlatform& platform_;
-  const bool launcher_;
-  bool serviceAsked_ = false;
-  std::uint32_t serviceProcessId_ = 0;
-  bool imagePathRead_ = false;
-  std::string imagePathNow_;
-};
-
 bool FindServer(WatchdogPlatform& platform, const std::wstring& imageName, ServerProcess& server) {
   const bool launcher = !NamesWatchedImage(g_watchedProgramPath);
   if (launcher && !g_state.launcherTold && !g_watchedProgramPath.empty()) {
     g_state.launcherTold = true;
     WriteEvent(ServiceEvent::kLauncherRegistered, ExecutablePart(g_watchedProgramPath));
   }
-  ServerIdentity identity(platform, launcher);
+  ServerIdentity identity(platform, g_watchedProgramPath, launcher);
   return FindProcess(platform, [&](const ProcessEntry& entry) {
     if (entry.exeFile != imageName) {
       return false;

@@ -14,6 +14,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "common/narrow_text.h"
+#include "common/service_query.h"
 #include "common/win_handles.h"
 #include "config/watched_executable.h"
 #include "config/watched_program.h"
@@ -206,22 +207,9 @@ ProcessImage WindowsWatchdogPlatform::InspectProcess(std::uint32_t processId,
 }
 
 std::uint32_t WindowsWatchdogPlatform::WatchedServiceProcessId() {
-  // The manager first, so that the service's handle is closed before it.
-  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) {
-    return 0;
-  }
-  const UniqueServiceHandle service(
-      ::OpenServiceW(manager.Get(), kWatchedServiceName, SERVICE_QUERY_STATUS));
-  SERVICE_STATUS_PROCESS status{};
-  DWORD needed = 0;
-  if (!service ||
-      !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed)) {
-    return 0;
-  }
-  return status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING
-             ? status.dwProcessId
+  const ServiceView view = QueryServiceView(kWatchedServiceName, false);
+  return view.error == 0 && (view.state == SERVICE_RUNNING || view.state == SERVICE_START_PENDING)
+             ? view.processId
              : 0;
 }
 
