@@ -1,6 +1,12 @@
 # service: the command line (portable), the service record, SCM operations and runtime
 # (Windows), and the voranexmg executable.
 target_sources(voranex_core PRIVATE service/command_line.cpp)
+# The status report's rules go with the watchdog's seam, which they read through.
+if(WIN32)
+  target_sources(voranex_win PRIVATE service/status.cpp service/status_win.cpp)
+else()
+  target_sources(voranex_core PRIVATE service/status.cpp)
+endif()
 
 if(WIN32)
   target_sources(voranex_win PRIVATE

@@ -6,6 +6,10 @@ if(MSVC)
   set_source_files_properties(unit/command_line_test.cpp PROPERTIES COMPILE_OPTIONS /utf-8)
 endif()
 if(NOT WIN32)
+  # The status report's rules, with the English texts of the executable's message table.
+  target_sources(core_tests PRIVATE unit/status_test.cpp)
+  target_compile_definitions(core_tests PRIVATE
+    VORANEX_MESSAGE_TABLE="${PROJECT_SOURCE_DIR}/src/common/event_messages.mc")
   return()
 endif()
 voranex_wine_gtest(core_tests SOURCES unit/command_line_test.cpp)
@@ -65,6 +69,14 @@ add_test(NAME service.no_arguments_exit_255
 set_tests_properties(service.no_arguments_exit_255 PROPERTIES
   ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
   FIXTURES_REQUIRED service_prefix)
+
+# A Korean Windows: Wine in the Korean locale.
+add_test(NAME service.status_in_korean
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win/status_in_korean.sh
+          ${VORANEX_WINE_LOADER} $<TARGET_FILE:voranexmg>)
+set_tests_properties(service.status_in_korean PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${VORANEX_SERVICE_PREFIX};WINEDEBUG=-all"
+  FIXTURES_REQUIRED service_prefix RESOURCE_LOCK service_scm)
 
 # The console run needs a console window, and so a display of its own.
 set(VORANEX_CONSOLE_PREFIX ${CMAKE_BINARY_DIR}/wine/console)

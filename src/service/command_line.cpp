@@ -17,6 +17,7 @@ constexpr OptionWord kOperationWords[] = {
     {"stop", kOperationStop},
     {"start", kOperationStart},
     {"consoleStart", kOperationConsoleStart},
+    {"status", kOperationStatus},
 };
 
 // The option words are ASCII, so folding ASCII letters alone is enough and behaves the
@@ -75,4 +76,5 @@ const char* const kHelpLines[kHelpLineCount] = {
     u8"-uninstall: 서비스를 제거할 때 사용합니다. \n",
     u8"-start: 서비스를 시작합니다 \n",
     u8"-stop: 서비스를 중지합니다 \n",
+    u8"-status: 서비스와 감시 대상 서버의 상태를 보여 줍니다 \n",
 };

@@ -10,6 +10,8 @@ inline constexpr int kOperationInstall = 1;
 inline constexpr int kOperationConsoleStart = 2;
 inline constexpr int kOperationStop = 3;
 inline constexpr int kOperationStart = 4;
+// Only reads, so it gives way to every operation that acts.
+inline constexpr int kOperationStatus = 5;
 inline constexpr int kOperationNone = 255;
 
 struct ParsedCommandLine {
@@ -26,5 +28,5 @@ ParsedCommandLine ParseCommandLine(int argc, const wchar_t* const* argv,
                                    int operation = kOperationNone);
 
 // The help text, one printed line per entry, UTF-8.
-inline constexpr int kHelpLineCount = 5;
+inline constexpr int kHelpLineCount = 6;
 extern const char* const kHelpLines[kHelpLineCount];

@@ -11,6 +11,7 @@
 #include "service/error_text.h"
 #include "service/service_record.h"
 #include "service/service_runtime.h"
+#include "service/status.h"
 
 namespace {
 
@@ -73,6 +74,8 @@ int Run(int argc, wchar_t* argv[]) {
       return ReportOperation("Stop", StopServiceAndWait());
     case kOperationStart:
       return ReportOperation("Start", StartServiceAndWait());
+    case kOperationStatus:
+      return RunStatus();
     case kOperationConsoleStart:
       if (::GetConsoleWindow() != nullptr) {
         return static_cast<int>(RunServiceMain());

@@ -35,6 +35,9 @@ TEST(CommandLineTest, SmallestRequestedOperationWins) {
       {{L"-stop", L"-uninstall"}, kOperationUninstall},
       {{L"-start", L"-consoleStart", L"-stop"}, kOperationConsoleStart},
       {{L"-start", L"-start", L"/start"}, kOperationStart},
+      {{L"/Status"}, kOperationStatus},
+      {{L"-install", L"-status"}, kOperationInstall},
+      {{L"-status", L"-start"}, kOperationStart},
   };
   for (const OperationCase& c : cases) {
     const ParsedCommandLine parsed = Parse(c.arguments);
@@ -129,7 +132,7 @@ TEST(CommandLineTest, HelpLinesNameTheirOptionAndDescribeItInKorean) {
   };
   const Line lines[kHelpLineCount] = {
       {"-help, -?: ", "\n\n"}, {"-install: ", ".\n"}, {"-uninstall: ", ". \n"},
-      {"-start: ", " \n"},     {"-stop: ", " \n"},
+      {"-start: ", " \n"},     {"-stop: ", " \n"},    {"-status: ", " \n"},
   };
   for (int i = 0; i < kHelpLineCount; ++i) {
     const std::string text = kHelpLines[i];

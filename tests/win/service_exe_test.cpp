@@ -493,6 +493,35 @@ TEST_F(VoranexmgExeTest, AServerThatNeverListensIsToldOfAndOneThatListensIsNot) 
       << "a listening server told of";
 }
 
+// -status reads what the watchdog would see: the watched pair is OK, and once the service
+// is stopped and the server killed, nothing keeps the server alive.
+TEST_F(VoranexmgExeTest, StatusIsOkWithAWatchedServerAndCriticalWithout) {
+  DWORD server = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithTheWatchedProgram(server));
+  // The stand-in opens its listener just after it reports running.
+  ProcessResult ok;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        ok = Voranexmg(L"-status");
+        return ok.output.find("VORANEXMG OK - the server (PID " + std::to_string(server) + ")") ==
+                   0 &&
+               ok.output.find(" port 4033") < ok.output.find(" | server_uptime=");
+      },
+      20000))
+      << ok.output;
+  EXPECT_EQ(ok.exitCode, 0u);
+
+  ASSERT_EQ(Voranexmg(L"-stop").exitCode, 0u);
+  // Stopped rather than killed: Wine's SCM takes some 20 s to notice a killed service.
+  ASSERT_TRUE(SendControl(kWatched, SERVICE_CONTROL_STOP));
+  ASSERT_TRUE(WaitForExit(server, 10000));
+  const ProcessResult critical = Voranexmg(L"-status");
+  EXPECT_EQ(critical.exitCode, 2u);
+  EXPECT_EQ(critical.output.find("VORANEXMG CRITICAL - no process of the registered program runs"),
+            0u)
+      << critical.output;
+}
+
 TEST_F(VoranexmgExeTest, UninstallOfARunningServiceStopsItFirst) {
   ASSERT_EQ(Voranexmg(L"-install").exitCode, 0u);
   ASSERT_EQ(Voranexmg(L"-start").output, TextMode("Start: [Voranexmg] Success\n"));
