@@ -115,7 +115,8 @@ Facts ReadFacts(WatchdogPlatform& platform, StatusSystem& system) {
   facts.now = system.CurrentTime();
   facts.own = system.QueryOwnService();
   facts.watched = system.QueryWatchedService();
-  facts.imagePathRead = platform.ReadImagePath(facts.imagePath);
+  // A key without the value tells no more than a key that cannot be opened.
+  facts.imagePathRead = platform.ReadImagePath(facts.imagePath) && !facts.imagePath.empty();
   facts.configPathRead = system.ReadConfigPath(facts.configPath);
   facts.configRead = AddConfiguredPorts(facts.configuredPorts, facts.configPath);
   facts.ports = MakeDefaultPortSet();

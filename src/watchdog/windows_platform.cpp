@@ -271,11 +271,17 @@ void AppendListeners(const std::vector<unsigned char>& table, std::vector<Listen
   }
 }
 
-// One family's listeners. The table's size is asked first; a listener that opens between
-// the two calls makes the second fail with ERROR_INSUFFICIENT_BUFFER, so it asks again.
+// Room for some two thousand listeners of either family, so that one call is enough: each
+// call costs as much as the owners' lookup, which under Wine takes a scan of every
+// process's sockets.
+constexpr DWORD kListenerTableGuess = 128 * 1024;
+
+// One family's listeners. A table too large for the buffer makes the call fail with
+// ERROR_INSUFFICIENT_BUFFER and the size needed, and so does a listener that opens between
+// two calls, so it asks again.
 bool ReadListenerTable(ULONG family, std::vector<Listener>& listeners) {
   std::vector<unsigned char> table;
-  DWORD size = 0;
+  DWORD size = kListenerTableGuess;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     table.resize(size);
