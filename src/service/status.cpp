@@ -66,7 +66,7 @@ void FindProcesses(WatchdogPlatform& platform, Facts& facts, ParentMap& parents)
     FoundProcess found{entry.processId, platform.InspectProcess(entry.processId, facts.imagePath)};
     if (!identity.IsServer(found.processId, found.image)) {
       facts.others.push_back(found);
-    } else if (found.processId == identity.ServiceProcessId()) {
+    } else if (found.processId == facts.watched.processId) {
       facts.servers.insert(facts.servers.begin(), found);
     } else {
       facts.servers.push_back(found);
@@ -363,6 +363,22 @@ void WriteWatchedProgram(Writer& out, const Facts& facts) {
   }
 }
 
+// An unnamed owner has a line of its own.
+StatusText RoleText(ListenerRole role) {
+  switch (role) {
+    case ListenerRole::kChild:
+      return StatusText::kRoleChild;
+    case ListenerRole::kRegisteredProgram:
+      return StatusText::kRoleRegisteredProgram;
+    case ListenerRole::kOtherProgram:
+      return StatusText::kRoleOtherProgram;
+    case ListenerRole::kServer:
+    case ListenerRole::kUnnamedOwner:
+      break;
+  }
+  return StatusText::kRoleServer;
+}
+
 void WritePorts(Writer& out, const Facts& facts) {
   std::wstring ports;
   std::wstring free;
@@ -383,9 +399,6 @@ void WritePorts(Writer& out, const Facts& facts) {
     out.Item(out.Text(StatusText::kLineNoTables));
     return;
   }
-  static const StatusText kRoles[] = {StatusText::kRoleServer, StatusText::kRoleServer,
-                                      StatusText::kRoleChild, StatusText::kRoleRegisteredProgram,
-                                      StatusText::kRoleOtherProgram};
   for (const PortHolder& holder : facts.holders) {
     const std::wstring port = out.Ansi(holder.port);
     if (holder.role == ListenerRole::kUnnamedOwner) {
@@ -395,7 +408,7 @@ void WritePorts(Writer& out, const Facts& facts) {
     }
     out.Item(out.Text(StatusText::kLineListener,
                       {port, Writer::Pid(holder.ownerPid), out.Path(holder.path),
-                       out.Text(kRoles[static_cast<int>(holder.role)])}));
+                       out.Text(RoleText(holder.role))}));
   }
   if (!free.empty()) {
     out.Item(out.Text(StatusText::kLineFreePorts, {free}));

@@ -6,7 +6,7 @@
 #include "common/console_text.h"
 #include "common/narrow_text.h"
 #include "common/service_query.h"
-#include "config/registered_command.h"
+#include "config/watched_executable.h"
 #include "config/watched_program.h"
 #include "config/watched_service.h"
 #include "service/service_record.h"
@@ -57,7 +57,7 @@ class WindowsStatusSystem : public StatusSystem {
                                            const std::string& configPath) override {
     std::vector<WeakFinding> findings;
     const std::vector<std::wstring> objects =
-        SteeringObjects(OwnExecutable(), ToWide(CP_THREAD_ACP, ExecutablePart(imagePath)),
+        SteeringObjects(OwnExecutable(), ExecutableOfCommandLine(ToWide(CP_THREAD_ACP, imagePath)),
                         ToWide(CP_THREAD_ACP, configPath));
     for (const WeakObject& weak : ::FindWeakObjects(objects)) {
       findings.push_back({ToNarrow(CP_THREAD_ACP, weak.path),

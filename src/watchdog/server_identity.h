@@ -21,10 +21,8 @@ class ServerIdentity {
   // `image`: what InspectProcess said of the process beside the registered command.
   bool IsServer(std::uint32_t processId, const ProcessImage& image);
 
-  // The process that the SCM runs for the watched service, or 0.
-  std::uint32_t ServiceProcessId();
-
  private:
+  std::uint32_t ServiceProcessId();
   const std::string& ImagePathNow();
 
   WatchdogPlatform& platform_;

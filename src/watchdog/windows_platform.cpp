@@ -285,8 +285,8 @@ bool ReadListenerTable(ULONG family, std::vector<Listener>& listeners) {
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     table.resize(size);
-    result = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, family,
-                                   TCP_TABLE_OWNER_PID_LISTENER, 0);
+    result =
+        ::GetExtendedTcpTable(table.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
   }
   if (result != NO_ERROR) {
     return false;
